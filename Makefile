@@ -1,0 +1,59 @@
+# Top-level entry points. Everything below goes through CMake; this file only
+# strings the steps together so a fresh Debian 12 machine needs one command.
+
+ROOT      := $(abspath .)
+BUILD     := $(ROOT)/build
+NATIVE    := $(BUILD)/native
+WIN       := $(BUILD)/win64
+WIN32     := $(BUILD)/win32
+JOBS      ?= $(shell nproc)
+
+.PHONY: all deps configure build native win win32 test test-native test-win32 test-e2e run dist clean
+
+all: build
+
+deps:
+	@bash lab/install-deps.sh
+
+$(NATIVE)/CMakeCache.txt:
+	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug -DPARLO_SANITIZE=ON
+
+# The tested Windows build (x86_64, runs under wine64) and the shipped one (i686).
+$(WIN)/CMakeCache.txt:
+	cmake -S . -B $(WIN) -DCMAKE_BUILD_TYPE=Release \
+	      -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-x86_64.cmake
+
+$(WIN32)/CMakeCache.txt:
+	cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release \
+	      -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-i686.cmake
+
+configure: deps $(NATIVE)/CMakeCache.txt $(WIN)/CMakeCache.txt $(WIN32)/CMakeCache.txt
+
+native: deps $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) -j $(JOBS)
+
+win: deps $(WIN)/CMakeCache.txt
+	cmake --build $(WIN) -j $(JOBS)
+
+win32: deps $(WIN32)/CMakeCache.txt
+	cmake --build $(WIN32) -j $(JOBS) --target ParloMgr ParloHost VSPDCTL
+
+build: native win win32
+
+test-native: native
+	cd $(NATIVE) && ctest --output-on-failure
+
+test-win32: win
+	bash lab/with-wine.sh --name win32 -- ctest --test-dir $(WIN) --output-on-failure
+
+test-e2e: build
+	bash tests/e2e/run.sh
+
+test: build
+	bash lab/run-tests.sh
+
+run: build
+	bash lab/run.sh
+
+clean:
+	rm -rf $(BUILD)

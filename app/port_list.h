@@ -1,0 +1,10 @@
+// The main window's list of virtual COM ports.
+#pragma once
+#include <windows.h>
+
+HWND createPortList(HWND mainWindow);
+void refreshPortList(HWND list);
+
+// First-column text (the COM name) of the row holding the selection mark;
+// returns the row, or -1 when no row is marked.
+int selectedPortRow(HWND list, char* name, int nameSize);

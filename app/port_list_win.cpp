@@ -1,0 +1,188 @@
+// The port list view: its columns, the in-place refresh and the double-click.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/app.h"
+#include "app/cell_text.h"
+#include "app/port_list.h"
+#include "app/settings.h"
+#include "ports/port_table.h"
+#include "res/resource.h"
+
+static const int columnTitles[MAIN_LIST_COLUMNS] = {
+    IDS_COL_SERIAL_PORT, IDS_COL_OPEN_STATE, IDS_COL_CONNECTION, IDS_COL_REMOTE_IP, IDS_COL_REMOTE_PORT,
+    IDS_COL_LOCAL_PORT,  IDS_COL_RX_BYTES,   IDS_COL_TX_BYTES,   IDS_COL_STATE,
+};
+
+static WNDPROC listViewProc;
+
+static LRESULT CALLBACK portListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam);
+
+HWND createPortList(HWND mainWindow)
+{
+    char titles[MAIN_LIST_COLUMNS][128];
+    for (int c = 0; c < MAIN_LIST_COLUMNS; c++)
+        LoadStringA(appInstance, columnTitles[c], titles[c], sizeof titles[c]);
+
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&icc);
+
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    HWND list = CreateWindowExA(WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE, WC_LISTVIEWA, "",
+                                WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_OWNERDRAWFIXED, 0, 0,
+                                client.right, client.bottom, mainWindow,
+                                (HMENU)(INT_PTR)IDC_PORT_LIST, appInstance, nullptr);
+    if (!list)
+        return nullptr;
+
+    for (int c = 0; c < MAIN_LIST_COLUMNS; c++) {
+        LVCOLUMNA col = {};
+        col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        col.fmt = LVCFMT_LEFT;
+        col.cx = windowSettings.columnWidths[c];
+        col.pszText = titles[c];
+        col.iSubItem = c;
+        if (SendMessageA(list, LVM_INSERTCOLUMNA, c, (LPARAM)&col) == -1) {
+            DestroyWindow(list);
+            return nullptr;
+        }
+    }
+    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    listViewProc = (WNDPROC)SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)portListProc);
+    return list;
+}
+
+static void setCell(HWND list, int row, int column, const char* text)
+{
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text);
+    SendMessageA(list, LVM_SETITEMTEXTA, row, (LPARAM)&item);
+}
+
+static void setRowTexts(HWND list, int row, const PortEntry* e)
+{
+    char* text = textScratch;
+    openStateText(e, text, TEXT_SCRATCH_SIZE);
+    setCell(list, row, 1, text);
+    setCell(list, row, 2, strcmp(e->protocol, "udp") == 0 ? "UDP" : "TCP Client");
+    copyField(text, TEXT_SCRATCH_SIZE, e->remoteAddress, sizeof e->remoteAddress);
+    setCell(list, row, 3, text);
+    copyField(text, TEXT_SCRATCH_SIZE, e->remotePort, sizeof e->remotePort);
+    setCell(list, row, 4, text);
+    copyField(text, TEXT_SCRATCH_SIZE, e->localPort, sizeof e->localPort);
+    setCell(list, row, 5, text);
+    counterText(e->rxBytes, text, TEXT_SCRATCH_SIZE);
+    setCell(list, row, 6, text);
+    counterText(e->txBytes, text, TEXT_SCRATCH_SIZE);
+    setCell(list, row, 7, text);
+    setCell(list, row, 8, linkStateText(e->linkState));
+}
+
+static LPARAM rowTag(HWND list, int row)
+{
+    LVITEMA item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    if (!SendMessageA(list, LVM_GETITEMA, 0, (LPARAM)&item))
+        return -1;
+    return item.lParam;
+}
+
+static int rowNameIs(HWND list, int row, const char* name)
+{
+    char text[COM_NAME_MAX + 2];
+    LVITEMA item = {};
+    item.iSubItem = 0;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, row, (LPARAM)&item);
+    return strcmp(text, name) == 0;
+}
+
+static int insertRow(HWND list, int row, int entry, const char* name)
+{
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = row;
+    item.pszText = const_cast<char*>(name);
+    item.lParam = entry + 1;
+    return (int)SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+}
+
+// Tells whether the row at the cursor belongs to an entry that is still
+// present and comes later in the table than the entry at hand.
+static int tagIsLaterPresent(const PortTable* table, LPARAM tag, int entry)
+{
+    int other = (int)tag - 1;
+    return other > entry && other < PORT_TABLE_ENTRIES && table->entries[other].present;
+}
+
+// One row per present entry, in table order, tagged index + 1. A port created
+// in a freed slot gets a row inserted at its place; a row whose entry is gone
+// (or whose slot now holds another port) is dropped.
+void refreshPortList(HWND list)
+{
+    if (!list || !portTable)
+        return;
+    const PortTable* table = portTable;
+    int cursor = 0;
+    for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
+        const PortEntry* e = &table->entries[i];
+        if (!e->present)
+            continue;
+        char name[COM_NAME_MAX + 1];
+        comName(e, name, sizeof name);
+        for (;;) {
+            LPARAM tag = rowTag(list, cursor);
+            if (tag == -1 || tagIsLaterPresent(table, tag, i)) {
+                if (insertRow(list, cursor, i, name) < 0)
+                    return;
+                break;
+            }
+            if (tag == i + 1 && rowNameIs(list, cursor, name))
+                break;
+            if (!SendMessageA(list, LVM_DELETEITEM, cursor, 0))
+                return;
+        }
+        setRowTexts(list, cursor, e);
+        cursor++;
+    }
+    // Rows left past the last present entry name ports the host no longer holds.
+    while (rowTag(list, cursor) != -1)
+        if (!SendMessageA(list, LVM_DELETEITEM, cursor, 0))
+            break;
+}
+
+int selectedPortRow(HWND list, char* name, int nameSize)
+{
+    if (!list)
+        return -1;
+    int row = (int)SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0);
+    if (row < 0)
+        return -1;
+    LVITEMA item = {};
+    item.iSubItem = 0;
+    item.pszText = name;
+    item.cchTextMax = nameSize;
+    name[0] = '\0';
+    SendMessageA(list, LVM_GETITEMTEXTA, row, (LPARAM)&item);
+    return row;
+}
+
+static LRESULT CALLBACK portListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_LBUTTONDBLCLK && portTable) {
+        char name[32];
+        if (selectedPortRow(list, name, sizeof name) >= 0) {
+            int entry = findEntryByComName(portTable, name);
+            if (entry >= 0)
+                editedEntry = entry;
+        }
+    }
+    return CallWindowProcA(listViewProc, list, message, wParam, lParam);
+}

@@ -1,0 +1,137 @@
+// The host's handling of one table entry: take-up, requests, delete, capture.
+#include "host/host_logic.h"
+
+#include <cstring>
+
+int swapShared(volatile int32_t* word, int32_t expected, int32_t desired)
+{
+    return __atomic_compare_exchange_n(word, &expected, desired, false, __ATOMIC_SEQ_CST,
+                                       __ATOMIC_SEQ_CST);
+}
+
+void clearHostFields(PortEntry* e)
+{
+    e->linkState = 0;
+    e->linkDetail = 0;
+    e->comOpen = 0;
+    e->comBaudRate = 0;
+    e->comDataBits = 0;
+    e->comParity = 0;
+    e->comStopBits = 0;
+    e->captureActive = 0;
+}
+
+static void stopRunning(PortEntry* e, HostPortState* s, const HostPortOps* ops, int index)
+{
+    if (s->running)
+        ops->stopLink(ops->context, index);
+    s->running = 0;
+}
+
+int serviceHostEntry(PortTable* table, int index, HostPortState* s, const HostPortOps* ops)
+{
+    PortEntry* e = &table->entries[index];
+    int32_t command = readShared(&e->command);
+
+    if (!s->held) {
+        // A written entry waits for us; a finished or foreign one is left alone.
+        if (!readShared(&e->inUse) || command < PORT_START || command > PORT_RESTART)
+            return 0;
+        if (!ops->openPort(ops->context, index))
+            return 0;
+        s->held = 1;
+        s->running = 0;
+        clearHostFields(e);
+        e->rxBytes = 0;
+        e->txBytes = 0;
+        writeShared(&e->present, 1u);
+        if (command == PORT_STOP) {
+            writeShared(&e->linkState, LINK_STOPPED);
+            return 1;
+        }
+        swapShared(&e->command, PORT_RESTART, PORT_START);
+        ops->startLink(ops->context, index);
+        s->running = 1;
+        return 1;
+    }
+
+    switch (command) {
+    case PORT_DELETE:
+        stopRunning(e, s, ops, index);
+        ops->closePort(ops->context, index);
+        clearHostFields(e);
+        s->held = 0;
+        // present first: once command reads 0 the manager may hand the slot out.
+        writeShared(&e->present, 0u);
+        swapShared(&e->command, PORT_DELETE, 0);
+        return 1;
+    case PORT_STOP:
+        if (!s->running && readShared(&e->linkState) == LINK_STOPPED)
+            return 0;
+        stopRunning(e, s, ops, index);
+        writeShared(&e->linkState, LINK_STOPPED);
+        return 1;
+    case PORT_RESTART:
+        // Consume the request only if it is still the one we saw; a Stop
+        // written meanwhile must not be lost.
+        if (!swapShared(&e->command, PORT_RESTART, PORT_START))
+            return 0;
+        stopRunning(e, s, ops, index);
+        ops->startLink(ops->context, index);
+        s->running = 1;
+        return 1;
+    default:
+        // The manager reads every value but 2 as enabled, and so do we.
+        if (s->running)
+            return 0;
+        ops->startLink(ops->context, index);
+        s->running = 1;
+        return 1;
+    }
+}
+
+void serviceCaptureCommand(PortEntry* e, int64_t nowTicks, int64_t tickRate)
+{
+    int32_t request = readShared(&e->captureCommand);
+    if (request == 0 || !swapShared(&e->captureCommand, request, 0))
+        return;
+    switch (request) {
+    case CAPTURE_START:
+        if (!e->captureActive) {
+            e->captureWriteIndex = 0;
+            e->captureReadIndex = 0;
+        }
+        e->captureStartTime = nowTicks;
+        e->captureTickRate = tickRate > 0 ? tickRate : 1;
+        writeShared(&e->captureActive, 1);
+        break;
+    case CAPTURE_STOP:
+        writeShared(&e->captureActive, 0);
+        break;
+    case CAPTURE_CLEAR:
+        for (int k = 0; k < CAPTURE_RING_SLOTS; k++)
+            e->captureRing[k].recordLength = 0;
+        e->captureWriteIndex = 0;
+        e->captureReadIndex = 0;
+        break;
+    }
+}
+
+void captureTraffic(PortEntry* e, int rx, const uint8_t* data, size_t length, int64_t nowTicks)
+{
+    if (!readShared(&e->captureActive))
+        return;
+    while (length > 0) {
+        size_t n = length < (size_t)CAPTURE_DATA_BYTES ? length : (size_t)CAPTURE_DATA_BYTES;
+        int slot = ringSlot(e->captureWriteIndex);
+        CaptureRecord* r = &e->captureRing[slot];
+        r->recordTime = nowTicks;
+        r->recordDirection = rx ? 1 : 0;
+        memcpy(r->recordData, data, n);
+        r->recordLength = (uint32_t)n;
+        // The index moves only after the record is complete.
+        __atomic_store_n(&e->captureWriteIndex, (int32_t)((slot + 1) % (int)CAPTURE_RING_SLOTS), __ATOMIC_RELEASE);
+        data += n;
+        length -= n;
+    }
+}

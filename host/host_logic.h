@@ -1,0 +1,38 @@
+// What the host does with one table entry on each pass: take up new ports,
+// act on the manager's requests and run the capture ring. Portable, so the
+// handshakes can be tested without Windows.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "ports/port_table.h"
+
+// The platform side of one port, supplied by the service.
+struct HostPortOps {
+    void* context;
+    int (*openPort)(void* context, int index);   // 1 when the pair's far end opened
+    void (*closePort)(void* context, int index);
+    void (*startLink)(void* context, int index); // connect with the entry's settings
+    void (*stopLink)(void* context, int index);
+};
+
+struct HostPortState {
+    int held;     // we hold the virtual port and have set present
+    int running;  // the link is meant to be up
+};
+
+// One pass over entry index; returns 1 when anything changed.
+int serviceHostEntry(PortTable* table, int index, HostPortState* state, const HostPortOps* ops);
+
+// Handles a pending captureCommand (a mailbox: consumed by setting it to 0).
+void serviceCaptureCommand(PortEntry* entry, int64_t nowTicks, int64_t tickRate);
+
+// Appends traffic to the capture ring while capture is active, in records of
+// at most 512 bytes. rx is non-zero for bytes that came from the network.
+void captureTraffic(PortEntry* entry, int rx, const uint8_t* data, size_t length, int64_t nowTicks);
+
+// Clears what the host publishes about a port it no longer holds.
+void clearHostFields(PortEntry* entry);
+
+// Atomic compare-and-swap on a shared word; returns 1 when it swapped.
+int swapShared(volatile int32_t* word, int32_t expected, int32_t desired);

@@ -1,0 +1,12 @@
+// The host's table section and its per-port work (Win32).
+#pragma once
+#include <windows.h>
+
+// Creates "Global\ParloMapTbl" at full size, open to every local user, and
+// maps it into portTable. Returns the section, or null.
+HANDLE createPortTableSection();
+void closePortTableSection(HANDLE section);
+
+int startHostPorts();
+void serviceAllPorts();
+void stopHostPorts();

@@ -1,0 +1,87 @@
+// ParloHost.exe: the PARLOSVR service that owns the port table and the ports.
+#include <windows.h>
+
+#include <cstring>
+
+#include "host/host_logic.h"
+#include "host/host_ports_win.h"
+#include "ports/port_table.h"
+
+static SERVICE_STATUS_HANDLE statusHandle;
+static SERVICE_STATUS status;
+static HANDLE stopEvent;
+
+enum { HOST_PASS_MS = 20 };
+
+static void reportStatus(DWORD state, DWORD exitCode = NO_ERROR)
+{
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    status.dwWin32ExitCode = exitCode;
+    status.dwWaitHint = state == SERVICE_RUNNING ? 0 : 5000;
+    if (statusHandle)
+        SetServiceStatus(statusHandle, &status);
+}
+
+static DWORD WINAPI controlHandler(DWORD control, DWORD, void*, void*)
+{
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+        reportStatus(SERVICE_STOP_PENDING);
+        SetEvent(stopEvent);
+        return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+        return NO_ERROR;
+    }
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// Runs until the stop event is set; the table lives exactly as long.
+static DWORD runHost()
+{
+    HANDLE section = createPortTableSection();
+    if (!section)
+        return GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+    if (!startHostPorts()) {
+        closePortTableSection(section);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    reportStatus(SERVICE_RUNNING);
+    while (WaitForSingleObject(stopEvent, HOST_PASS_MS) == WAIT_TIMEOUT)
+        serviceAllPorts();
+    stopHostPorts();
+    closePortTableSection(section);
+    return NO_ERROR;
+}
+
+static void WINAPI serviceMain(DWORD, char**)
+{
+    statusHandle = RegisterServiceCtrlHandlerExA("PARLOSVR", controlHandler, nullptr);
+    if (!statusHandle)
+        return;
+    reportStatus(SERVICE_START_PENDING);
+    DWORD result = runHost();
+    reportStatus(SERVICE_STOPPED, result);
+}
+
+static BOOL WINAPI consoleHandler(DWORD)
+{
+    SetEvent(stopEvent);
+    return TRUE;
+}
+
+int main(int argc, char** argv)
+{
+    stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // "--console" runs the host in the foreground, for diagnosis.
+    if (argc > 1 && strcmp(argv[1], "--console") == 0) {
+        SetConsoleCtrlHandler(consoleHandler, TRUE);
+        return (int)runHost();
+    }
+    SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>("PARLOSVR"), serviceMain}, {nullptr, nullptr}};
+    if (!StartServiceCtrlDispatcherA(table))
+        return (int)GetLastError();
+    return 0;
+}

@@ -1,0 +1,5 @@
+// Mapping the shared port table into this process (Win32).
+#pragma once
+
+int mapPortTable();
+void unmapPortTable();

@@ -1,0 +1,197 @@
+// Shared helpers of the win32 tests.
+#include "tests/win32/support/win32_test.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "ports/port_table.h"
+
+static DialogWatcher* activeWatcher;
+static HHOOK cbtHook;
+
+static bool isDialogClass(HWND w)
+{
+    char cls[32] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    return strcmp(cls, "#32770") == 0;
+}
+
+SeenBox readMessageBox(HWND box)
+{
+    SeenBox seen{};
+    char buf[2048];
+    GetWindowTextA(box, buf, sizeof buf);
+    seen.caption = buf;
+    seen.owner = GetWindow(box, GW_OWNER);
+    HWND text = GetDlgItem(box, 0xFFFF);
+    if (text) {
+        GetWindowTextA(text, buf, sizeof buf);
+        seen.text = buf;
+    }
+    // The icon is a static control holding one of the shared system icons.
+    struct { LPCSTR id; const char* name; } icons[] = {
+        {IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"}, {IDI_ASTERISK, "information"},
+        {IDI_QUESTION, "question"}};
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        HICON icon = (HICON)SendMessageA(c, STM_GETICON, 0, 0);
+        if (!icon)
+            continue;
+        for (auto& i : icons)
+            if (icon == LoadIconA(nullptr, i.id))
+                seen.icon = i.name;
+    }
+    return seen;
+}
+
+static bool looksLikeMessageBox(HWND w)
+{
+    return GetDlgItem(w, 0xFFFF) != nullptr;
+}
+
+// Dialogs are handled once they are up and running their own loop: the
+// CBT hook only notes them, a posted WM_NULL (picked up by the message hook)
+// does the work.
+static LRESULT CALLBACK cbtProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE && activeWatcher && isDialogClass((HWND)wParam)) {
+        HWND w = (HWND)wParam;
+        if (!GetPropA(w, "watched")) {
+            SetPropA(w, "watched", (HANDLE)1);
+            PostMessageA(w, WM_NULL, 0x5157, (LPARAM)w);
+        }
+    }
+    return CallNextHookEx(cbtHook, code, wParam, lParam);
+}
+
+static HHOOK msgHook;
+
+static LRESULT CALLBACK getMsgProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    MSG* msg = (MSG*)lParam;
+    if (code == HC_ACTION && wParam == PM_REMOVE && msg->message == WM_NULL && msg->wParam == 0x5157 &&
+        activeWatcher) {
+        HWND w = (HWND)msg->lParam;
+        msg->wParam = 0;
+        if (IsWindow(w)) {
+            if (looksLikeMessageBox(w)) {
+                activeWatcher->boxes.push_back(readMessageBox(w));
+                PostMessageA(w, WM_COMMAND, activeWatcher->answer, 0);
+            } else if (activeWatcher->onDialog) {
+                activeWatcher->onDialog(w);
+            } else {
+                PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
+            }
+        }
+    }
+    return CallNextHookEx(msgHook, code, wParam, lParam);
+}
+
+DialogWatcher::DialogWatcher(int answerWith) : answer(answerWith)
+{
+    activeWatcher = this;
+    cbtHook = SetWindowsHookExA(WH_CBT, cbtProc, nullptr, GetCurrentThreadId());
+    msgHook = SetWindowsHookExA(WH_GETMESSAGE, getMsgProc, nullptr, GetCurrentThreadId());
+}
+
+DialogWatcher::~DialogWatcher()
+{
+    UnhookWindowsHookEx(cbtHook);
+    UnhookWindowsHookEx(msgHook);
+    activeWatcher = nullptr;
+}
+
+void removeHostService()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return;
+    SC_HANDLE service = OpenServiceA(manager, "PARLOSVR", SERVICE_ALL_ACCESS);
+    if (service) {
+        SERVICE_STATUS status;
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        for (int i = 0; i < 100; i++) {
+            if (!QueryServiceStatus(service, &status) || status.dwCurrentState == SERVICE_STOPPED)
+                break;
+            Sleep(50);
+        }
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+static HANDLE standInSection;
+
+bool createStandInTable()
+{
+    standInSection = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(PortTable),
+                                        PORT_TABLE_SECTION_NAME);
+    if (!standInSection)
+        return false;
+    void* view = MapViewOfFile(standInSection, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (!view)
+        return false;
+    memset(view, 0, sizeof(PortTable));
+    UnmapViewOfFile(view);
+    return true;
+}
+
+void releaseStandInTable()
+{
+    if (standInSection)
+        CloseHandle(standInSection);
+    standInSection = nullptr;
+}
+
+std::string makeTempFolder(const char* tag)
+{
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "%sparlo_%s_%lu", base, tag, GetTickCount());
+    CreateDirectoryA(path, nullptr);
+    return path;
+}
+
+void removeFolder(const std::string& path)
+{
+    std::string pattern = path + "\\*";
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(fd.cFileName, ".") == 0 || strcmp(fd.cFileName, "..") == 0)
+                continue;
+            std::string child = path + "\\" + fd.cFileName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeFolder(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+void pumpMessages(DWORD ms)
+{
+    DWORD end = GetTickCount() + ms;
+    while ((LONG)(end - GetTickCount()) > 0) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+std::string programDirectory()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    char* slash = strrchr(path, '\\');
+    if (slash)
+        *slash = '\0';
+    return path;
+}

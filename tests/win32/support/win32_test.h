@@ -1,0 +1,49 @@
+// Helpers shared by the win32 tests: watching message boxes and dialogs,
+// the host service, a stand-in table section and temporary folders.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct SeenBox {
+    std::string caption;
+    std::string text;
+    std::string icon;   // "error", "warning", "information", "question" or ""
+    HWND owner;
+};
+
+// Answers every message box and dialog that opens on this thread while it
+// lives. Message boxes are recorded and pressed with `answer`; other dialogs
+// go to onDialog (which must end them) when set, or are cancelled.
+class DialogWatcher {
+public:
+    explicit DialogWatcher(int answer = IDOK);
+    ~DialogWatcher();
+    std::vector<SeenBox> boxes;
+    std::function<void(HWND)> onDialog;
+    int answer;
+};
+
+// Reads a message box's text, caption and icon; empty text when the window
+// is not a message box.
+SeenBox readMessageBox(HWND box);
+
+// Stops and deletes the PARLOSVR service when it exists; waits for the stop.
+void removeHostService();
+
+// Creates the table section in this process, as the host would, and maps it.
+// The section stays until releaseStandInTable.
+bool createStandInTable();
+void releaseStandInTable();
+
+// A fresh empty folder under the temp directory.
+std::string makeTempFolder(const char* tag);
+void removeFolder(const std::string& path);
+
+// Pumps this thread's messages for ms milliseconds.
+void pumpMessages(DWORD ms);
+
+// Directory of the running test program (where the built binaries are).
+std::string programDirectory();

@@ -1,0 +1,21 @@
+// Owner-drawn painting of report-style list rows: shortened cell texts, system colours, focus.
+#pragma once
+#include <windows.h>
+
+enum { LIST_MAX_COLUMNS = 32, LIST_CELL_TEXT_BYTES = 512 };
+
+// Shortens text in place to fit width pixels, measured with the context's font.
+int fitTextToWidth(HDC dc, char* text, int bufferSize, int width);
+
+// Fills the cell with the background colour and draws the shortened text clipped to it.
+void drawCellText(HDC dc, const char* text, const RECT* cell);
+
+// Draws one row of list from its cell texts and column widths.
+void drawListRow(HWND list, const DRAWITEMSTRUCT* item, int columns);
+
+// Chooses the colours of an unselected row; selected rows always take the highlight pair.
+typedef void (*RowColourRule)(void* context, int row, COLORREF* text, COLORREF* background);
+
+// drawListRow with the unselected colours chosen by rule, for lists that tint their rows.
+void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColourRule rule,
+                     void* context);

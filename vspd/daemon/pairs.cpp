@@ -1,0 +1,127 @@
+// The pair table: creating, deleting, querying and listing pairs by COM number.
+#include "vspd/daemon/paird.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/epoll.h>
+
+static void linkNames(int com, char names[2][32])
+{
+    linkName(names[SIDE_APP], 32, com, SIDE_APP);
+    linkName(names[SIDE_NULL], 32, com, SIDE_NULL);
+}
+
+static void releasePair(Daemon* d, int com)
+{
+    Pair* p = &d->pairs[com];
+    char names[2][32];
+    linkNames(com, names);
+    for (int side = 0; side < 2; side++) {
+        PtySide* s = &p->side[side];
+        if (s->master < 0)
+            continue;
+        removeLinkIfPointsAt(d->config.dosdir, names[side], s->pts);
+        if (s->registered)
+            epoll_ctl(d->epollFd, EPOLL_CTL_DEL, s->master, nullptr);
+        closePtySide(s, d->inotifyFd);
+    }
+    p->used = 0;
+    p->toward[0].off = p->toward[0].len = 0;
+    p->toward[1].off = p->toward[1].len = 0;
+}
+
+// Returns null on success, else the reason for the ERR reply.
+const char* createPair(Daemon* d, int com)
+{
+    Pair* p = &d->pairs[com];
+    const char* dosdir = d->config.dosdir;
+    char names[2][32];
+    linkNames(com, names);
+
+    if (p->used) {
+        // Same pair again; put back a link that someone removed.
+        for (int side = 0; side < 2; side++) {
+            if (linkPointsAt(dosdir, names[side], p->side[side].pts))
+                continue;
+            if (!linkIsFree(dosdir, names[side]))
+                return "name in use";
+            if (!placeLink(dosdir, names[side], p->side[side].pts))
+                return "link failed";
+        }
+        return nullptr;
+    }
+
+    for (int side = 0; side < 2; side++) {
+        if (!linkIsFree(dosdir, names[side]))
+            return "name in use";
+    }
+    memset(p, 0, sizeof *p);
+    p->side[0].master = p->side[1].master = -1;
+    p->side[0].watch = p->side[1].watch = -1;
+    if (!openPtySide(&p->side[SIDE_APP], d->inotifyFd)) {
+        releasePair(d, com);
+        return "no pty";
+    }
+    if (!openPtySide(&p->side[SIDE_NULL], d->inotifyFd)) {
+        releasePair(d, com);
+        return "no pty";
+    }
+    if (!placeLink(dosdir, names[SIDE_NULL], p->side[SIDE_NULL].pts) ||
+        !placeLink(dosdir, names[SIDE_APP], p->side[SIDE_APP].pts)) {
+        releasePair(d, com);
+        return "link failed";
+    }
+    p->used = 1;
+    writeStateFile(d);
+    logMessage("COM%d: %s, NULL_COM%d: %s", com, p->side[SIDE_APP].pts, com, p->side[SIDE_NULL].pts);
+    return nullptr;
+}
+
+const char* deletePair(Daemon* d, int com)
+{
+    if (!d->pairs[com].used)
+        return "no such pair";
+    releasePair(d, com);
+    writeStateFile(d);
+    logMessage("COM%d deleted", com);
+    return nullptr;
+}
+
+void deleteAllPairs(Daemon* d)
+{
+    for (int com = 1; com <= PAIR_MAX_COM; com++) {
+        if (d->pairs[com].used)
+            releasePair(d, com);
+    }
+    writeStateFile(d);
+}
+
+void formatQuery(Daemon* d, int com, char* reply, int size)
+{
+    Pair* p = &d->pairs[com];
+    if (!p->used) {
+        snprintf(reply, (size_t)size, "OK exists=0");
+        return;
+    }
+    // Ask the kernel now rather than trust the last event.
+    refreshSide(d, com, SIDE_APP);
+    refreshSide(d, com, SIDE_NULL);
+    PairInfo info;
+    memset(&info, 0, sizeof info);
+    if (!readLineSettings(p->side[SIDE_APP].master, &info)) {
+        info.baudRate = 9600;
+        info.dataBits = 8;
+    }
+    snprintf(reply, (size_t)size, "OK exists=1 open=%d baud=%u data=%d parity=%d stop=%d nullopen=%d",
+             p->side[SIDE_APP].open ? 1 : 0, (unsigned)info.baudRate, (int)info.dataBits,
+             (int)info.parity, (int)info.stopBits, p->side[SIDE_NULL].open ? 1 : 0);
+}
+
+void formatList(const Daemon* d, char* reply, int size)
+{
+    int used = snprintf(reply, (size_t)size, "OK");
+    for (int com = 1; com <= PAIR_MAX_COM && used > 0 && used < size; com++) {
+        if (d->pairs[com].used)
+            used += snprintf(reply + used, (size_t)(size - used), " COM%d", com);
+    }
+}

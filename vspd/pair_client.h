@@ -1,0 +1,81 @@
+// Client side of the pair daemon's control channel, and the protocol it speaks.
+//
+// Under Wine a virtual pair is two Linux ptys held by the native pair daemon
+// (parlo-paird). The daemon maps them into the Wine prefix as
+//   dosdevices/com5      -> /dev/pts/N   (the side applications open as \\.\COM5)
+//   dosdevices/null_com5 -> /dev/pts/M   (the side the host opens as \\.\NULL_COM5)
+// and relays bytes between the two pty masters like a null-modem cable.
+//
+// Control protocol
+//   TCP on 127.0.0.1 only, port 47311 (PARLO_PAIRD_PORT in the environment
+//   overrides it on the client side; the daemon takes --port).
+//   A request is one line of at most 128 characters ending in "\n" ("\r\n" is
+//   accepted). Words are separated by spaces or tabs; the command word is not
+//   case-sensitive, nor are the names. Each request gets exactly one reply line,
+//   in order, starting with "OK" or "ERR <reason>". A client may send several
+//   requests on one connection. A longer line is answered "ERR line too long"
+//   and the connection is closed; a connection idle for 30 s is closed.
+//
+//   PING                  -> OK
+//   CREATE COM5 NULL_COM5 -> OK        (also when the pair already exists: the
+//                                       same pair, its links put back if missing)
+//   DELETE COM5           -> OK | ERR no such pair
+//   QUERY COM5            -> OK exists=0
+//                          | OK exists=1 open=<0|1> baud=<bit/s> data=<5..8>
+//                               parity=<0..4> stop=<0..2> nullopen=<0|1>
+//   LIST                  -> OK COM5 COM7 ...   (the pairs, by COM number)
+//
+//   Names: COM followed by 1 to 256 without leading zeros; the second CREATE
+//   name must be NULL_ followed by the first. Anything else is "ERR bad name"
+//   or "ERR name mismatch". Other errors: "ERR unknown command",
+//   "ERR bad request", "ERR name in use" (the dosdevices name is taken by
+//   something that is not a pty link, e.g. com1 -> /dev/ttyS0), "ERR no pty",
+//   "ERR link failed", "ERR busy" (too many clients; then closed).
+//
+//   QUERY: open is 1 while an application has COM5 open, nullopen while the
+//   host has NULL_COM5 open. The line settings are those of the pair as the
+//   application last set them, in Windows DCB terms: parity 0 none, 1 odd,
+//   2 even, 3 mark, 4 space; stop 0 one, 1 one and a half (5 data bits with
+//   two stop bits, as the UART does it), 2 two. Linux ptys keep CS8 whatever
+//   is set, so data is 8 and one and a half stop bits reads as 2; parity is
+//   read from the flags Wine sets with it (INPCK, PARODD, CMSPAR).
+#pragma once
+
+#include <cstdint>
+
+enum {
+    PAIRD_DEFAULT_PORT = 47311,
+    PAIR_TIMEOUT_MS = 500,       // for the connect, and again for the reply
+    PAIR_MAX_COM = 256,
+    PAIR_REQUEST_MAX = 128,      // characters in a request line, without "\n"
+};
+
+struct PairInfo {
+    int32_t exists;    // 1 when the daemon holds the pair
+    int32_t open;      // 1 while an application has the COM side open
+    uint32_t baudRate; // bit/s
+    int32_t dataBits;  // 5..8
+    int32_t parity;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int32_t stopBits;  // 0 one, 1 one and a half, 2 two
+};
+static_assert(sizeof(PairInfo) == 24, "PairInfo layout");
+
+// Each returns 1 on success, 0 when the daemon refused the request (or the
+// names are invalid, in which case the daemon is not asked), and -1 when no
+// daemon answered within the time-outs.
+int pairCreate(const char* com, const char* nullName);
+int pairDelete(const char* com);
+int pairQuery(const char* com, PairInfo* out);
+int pairPing();
+
+// The control port: PARLO_PAIRD_PORT when it holds 1..65535, else 47311.
+int pairControlPort();
+
+// "COM5" (any case) -> 5; 0 unless COM1..COM256 without leading zeros.
+int pairComNumber(const char* name);
+// "NULL_COM5" (any case) -> 5; 0 otherwise.
+int pairNullComNumber(const char* name);
+
+// Parses the text of a QUERY reply (without its line end). Returns 1 and
+// fills *out when it is a well-formed "OK exists=..." line, 0 otherwise.
+int pairParseQueryReply(const char* line, PairInfo* out);
