@@ -52,7 +52,9 @@ int parseText(const char* key, const char* value, uint8_t* field, int fieldSize,
     uint8_t buffer[256];
     int n = unescapeValue(value, buffer, sizeof buffer);
     int room = terminated ? fieldSize - 1 : fieldSize;
-    if (n < 0 || n > room)
+    if (n < 0)
+        return fail(error, "%s: bad escape or too long", key);
+    if (n > room)
         return fail(error, "%s: at most %d bytes", key, room);
     memset(field, 0, (size_t)fieldSize);
     memcpy(field, buffer, (size_t)n);
@@ -527,8 +529,9 @@ int loadConfigText(SimWorld* world, const char* text, SimError* error)
     size_t size = strnlen(text, SIM_MAX_CONFIG_BYTES + 1);
     if (size > SIM_MAX_CONFIG_BYTES)
         return fail(error, "config larger than %d bytes", SIM_MAX_CONFIG_BYTES);
-    std::unique_ptr<SimWorld> scratch(new SimWorld);
-    memcpy(scratch.get(), world, sizeof *world);
+    // Lines only add devices and change the ones they added, so undoing a
+    // failed load means dropping what was added.
+    int originalCount = world->deviceCount;
     int first = -1, last = -1;
     int lineNumber = 0;
     const char* p = text;
@@ -536,34 +539,36 @@ int loadConfigText(SimWorld* world, const char* text, SimError* error)
         lineNumber++;
         const char* end = strchr(p, '\n');
         size_t length = end ? (size_t)(end - p) : strlen(p);
-        if (length >= SIM_MAX_LINE)
-            return fail(error, "line %d: longer than %d bytes", lineNumber, SIM_MAX_LINE - 1);
         char line[SIM_MAX_LINE];
-        memcpy(line, p, length);
-        line[length] = '\0';
+        SimError inner;
+        int ok = 1;
+        if (length >= SIM_MAX_LINE) {
+            ok = fail(&inner, "longer than %d bytes", SIM_MAX_LINE - 1);
+        } else {
+            memcpy(line, p, length);
+            line[length] = '\0';
+        }
         p += length + (end ? 1 : 0);
 
         char* tokens[SIM_MAX_TOKENS];
-        int n = splitTokens(line, tokens, SIM_MAX_TOKENS);
-        if (n < 0) {
-            fail(error, "line %d: too many words", lineNumber);
-            return 0;
-        }
-        if (n == 0 || tokens[0][0] == '#')
-            continue;
-        SimError inner;
-        int ok;
-        if (!strcmp(tokens[0], "device"))
-            ok = addDevices(scratch.get(), tokens + 1, n - 1, &first, &last, &inner);
+        int n = ok ? splitTokens(line, tokens, SIM_MAX_TOKENS) : 0;
+        if (n < 0)
+            ok = fail(&inner, "too many words");
+        else if (!ok || n == 0 || tokens[0][0] == '#')
+            ;
+        else if (!strcmp(tokens[0], "device"))
+            ok = addDevices(world, tokens + 1, n - 1, &first, &last, &inner);
         else if (!strcmp(tokens[0], "port"))
             ok = first < 0 ? fail(&inner, "port line before any device line")
-                           : applyPortTokens(scratch.get(), first, last, tokens + 1, n - 1, &inner);
+                           : applyPortTokens(world, first, last, tokens + 1, n - 1, &inner);
         else
             ok = fail(&inner, "unknown line '%s'", tokens[0]);
-        if (!ok)
+        if (!ok) {
+            memset(&world->devices[originalCount], 0, sizeof(SimDevice) * (size_t)(world->deviceCount - originalCount));
+            world->deviceCount = originalCount;
             return fail(error, "line %d: %s", lineNumber, inner.text);
+        }
     }
-    memcpy(world, scratch.get(), sizeof *world);
     return 1;
 }
 

@@ -26,7 +26,7 @@ struct SimOptions {
     uint32_t multicastInterface;  // network order; INADDR_ANY: the routing table decides
     int discoverSpacingUs;        // between consecutive devices' discovery replies
     int allowedCount;
-    uint32_t allowedNet[SIM_MAX_ALLOWED];   // destinations devsim may send to
+    uint32_t allowedNet[SIM_MAX_ALLOWED];   // destinations devsim may send to (host order)
     uint32_t allowedMask[SIM_MAX_ALLOWED];
     const char* controlPath;
     int verbose;
@@ -100,6 +100,10 @@ void defaultSimOptions(SimOptions* options);
 
 // Adds a destination network "a.b.c.d/len". 1 on success.
 int allowNetwork(SimOptions* options, const char* cidr);
+
+// 1 when an interface of this network namespace has an address in the
+// network (network and mask in host order).
+int hasLocalAddressIn(uint32_t network, uint32_t mask);
 
 // 1 when devsim may send to `address` (network order).
 int destinationAllowed(const SimOptions* options, uint32_t address);

@@ -8,7 +8,7 @@
 set -euo pipefail
 
 pkgs=(cmake g++ make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest wine wine64 xvfb
-      imagemagick iproute2 clang socat procps x11-utils zip)
+      fonts-wine imagemagick iproute2 clang socat procps x11-utils zip)
 
 missing=()
 for p in "${pkgs[@]}"; do

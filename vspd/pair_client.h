@@ -23,7 +23,12 @@
 //   QUERY COM5            -> OK exists=0
 //                          | OK exists=1 open=<0|1> baud=<bit/s> data=<5..8>
 //                               parity=<0..4> stop=<0..2> nullopen=<0|1>
-//   LIST                  -> OK COM5 COM7 ...   (the pairs, by COM number)
+//   LIST                  -> OK COM5 COM7 ...   (the pairs, by COM number;
+//                                                  "OK" alone when none)
+//
+//   Bytes written to a side that nobody has open are dropped, as on a cable
+//   with nothing at the far end, and a side starts empty when it is opened.
+//   A side that is open but not read holds the other side's writer back.
 //
 //   Names: COM followed by 1 to 256 without leading zeros; the second CREATE
 //   name must be NULL_ followed by the first. Anything else is "ERR bad name"
@@ -62,7 +67,9 @@ static_assert(sizeof(PairInfo) == 24, "PairInfo layout");
 
 // Each returns 1 on success, 0 when the daemon refused the request (or the
 // names are invalid, in which case the daemon is not asked), and -1 when no
-// daemon answered within the time-outs.
+// daemon answered: at once when nothing listens, else after at most
+// PAIR_TIMEOUT_MS for the connection and PAIR_TIMEOUT_MS for the reply.
+// The caller has started Windows Sockets where there are any.
 int pairCreate(const char* com, const char* nullName);
 int pairDelete(const char* com);
 int pairQuery(const char* com, PairInfo* out);

@@ -69,8 +69,10 @@ static const char* iconName(HWND box)
         if (_stricmp(cls, "Static") != 0 || !(GetWindowLongA(c, GWL_STYLE) & SS_ICON))
             continue;
         HICON icon = (HICON)SendMessageA(c, STM_GETICON, 0, 0);
+        if (!icon || !IsWindowVisible(c))
+            continue;
         for (auto& i : icons)
-            if (icon && icon == LoadIconA(nullptr, i.id))
+            if (icon == LoadIconA(nullptr, i.id))
                 return i.name;
         return "other";
     }

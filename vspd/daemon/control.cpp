@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -60,6 +61,17 @@ void onListenEvent(Daemon* d)
 {
     for (int i = 0; i < ACCEPTS_PER_WAKEUP; i++) {
         int fd = accept4(d->listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE) && d->spareFd >= 0) {
+            // Out of descriptors: the pending connection would wake us for
+            // ever, so take it with the spare one and close it at once.
+            close(d->spareFd);
+            fd = accept4(d->listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0)
+                close(fd);
+            d->spareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            logMessage("out of descriptors: a client was turned away");
+            return;
+        }
         if (fd < 0)
             return;
         int index = -1;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/signalfd.h>
@@ -43,6 +44,7 @@ int initDaemon(Daemon* d)
     d->epollFd = epoll_create1(EPOLL_CLOEXEC);
     d->signalFd = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
     d->inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    d->spareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (d->epollFd < 0 || d->signalFd < 0 || d->inotifyFd < 0) {
         logMessage("event set-up: %s", strerror(errno));
         return 0;
@@ -122,5 +124,7 @@ int runDaemon(Daemon* d)
     close(d->inotifyFd);
     close(d->signalFd);
     close(d->epollFd);
+    if (d->spareFd >= 0)
+        close(d->spareFd);
     return result;
 }

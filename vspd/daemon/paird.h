@@ -69,6 +69,7 @@ struct Daemon {
     int signalFd;
     int inotifyFd;
     int lockFd;
+    int spareFd;                      // given up to turn a client away when out of descriptors
     int stop;
     Pair pairs[PAIR_MAX_COM + 1];     // indexed by COM number
     Client clients[PAIRD_MAX_CLIENTS];

@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -68,6 +69,10 @@ bool DaemonProcess::start(const TempPrefix& prefix, int daemonPort, const std::s
     args.push_back(nullptr);
     pid = fork();
     if (pid == 0) {
+        if (fdLimit > 0) {
+            rlimit limit{(rlim_t)fdLimit, (rlim_t)fdLimit};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
         execv(PARLO_PAIRD_EXE, (char* const*)args.data());
         _exit(127);
     }
@@ -152,7 +157,7 @@ std::string readLine(int fd, std::string& pending, int timeoutMs)
         int left = (int)std::chrono::duration_cast<std::chrono::milliseconds>(
                        deadline - std::chrono::steady_clock::now()).count();
         pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, left) <= 0)
+        if (poll(&p, 1, left > 0 ? left : 0) <= 0)
             return "<timeout>";
         char buf[4096];
         ssize_t n = recv(fd, buf, sizeof buf, 0);

@@ -21,6 +21,7 @@ int freeLoopbackPort();
 struct DaemonProcess {
     pid_t pid = -1;
     int port = 0;
+    int fdLimit = 0;   // when set, the daemon's hard limit on descriptors
     std::string logPath;
 
     // Starts the daemon and waits until it answers PING. Also points the

@@ -43,9 +43,15 @@ SeenBox readMessageBox(HWND box)
     return seen;
 }
 
+// A message box is a system dialog whose procedure lives outside this
+// program; our own dialogs (which also hold statics with id 0xFFFF) do not.
 static bool looksLikeMessageBox(HWND w)
 {
-    return GetDlgItem(w, 0xFFFF) != nullptr;
+    void* proc = (void*)GetWindowLongPtrA(w, DWLP_DLGPROC);
+    HMODULE owner = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       (LPCSTR)proc, &owner);
+    return owner != GetModuleHandleA(nullptr) && GetDlgItem(w, 0xFFFF) != nullptr;
 }
 
 // Dialogs are handled once they are up and running their own loop: the

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Runs every test tier after the build: native (GoogleTest under ASan/UBSan),
+# win32 (GoogleTest under Wine), e2e (the real binaries driven from outside),
+# and a bounded fuzzing pass. Prints a count per tier and a total.
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+LOGS="$ROOT/build/test-logs"
+mkdir -p "$LOGS"
+FUZZ_SECONDS=${PARLO_FUZZ_SECONDS:-45}
+
+total_passed=0
+total_failed=0
+summary=()
+
+# Counts GoogleTest results in a log: "[  PASSED  ] N tests" and failed test lines.
+count_gtest() {
+    local log=$1
+    local passed failed
+    passed=$(grep -aoE '^[0-9]*: ?\[       OK \]|^\[       OK \]' "$log" | wc -l)
+    failed=$(grep -aE '\[  FAILED  \] [A-Za-z_0-9]+\.[A-Za-z_0-9/]+ \(' "$log" | wc -l)
+    echo "$passed $failed"
+}
+
+tier() {
+    local name=$1 rc=$2 log=$3
+    local counts
+    counts=$(count_gtest "$log")
+    set -- $counts
+    local passed=$1 failed=$2
+    if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+    summary+=("$name: $passed passed, $failed failed")
+}
+
+echo "== native tier"
+(cd "$ROOT/build/native" && ctest --output-on-failure -V) > "$LOGS/native.log" 2>&1
+rc=$?
+grep -aE '^[0-9]+/[0-9]+ Test|tests passed|FAILED' "$LOGS/native.log"
+tier native $rc "$LOGS/native.log"
+
+echo "== win32 tier (Wine)"
+bash "$ROOT/lab/with-wine.sh" --name win32 -- ctest --test-dir "$ROOT/build/win64" --output-on-failure -V \
+    > "$LOGS/win32.log" 2>&1
+rc=$?
+grep -aE '^[0-9]+/[0-9]+ Test|tests passed|FAILED' "$LOGS/win32.log"
+tier win32 $rc "$LOGS/win32.log"
+
+echo "== e2e tier (Wine, real binaries)"
+bash "$ROOT/tests/e2e/run.sh" > "$LOGS/e2e.log" 2>&1
+rc=$?
+cat "$LOGS/e2e.log"
+line=$(grep -aE '^e2e: [0-9]+ passed, [0-9]+ failed' "$LOGS/e2e.log" | tail -1)
+e2e_passed=$(echo "$line" | awk '{print $2}')
+e2e_failed=$(echo "$line" | awk '{print $4}')
+e2e_passed=${e2e_passed:-0}
+e2e_failed=${e2e_failed:-1}
+if [ "$rc" -ne 0 ] && [ "$e2e_failed" -eq 0 ]; then e2e_failed=1; fi
+total_passed=$((total_passed + e2e_passed))
+total_failed=$((total_failed + e2e_failed))
+summary+=("e2e: $e2e_passed passed, $e2e_failed failed")
+
+echo "== fuzzing (${FUZZ_SECONDS}s per target)"
+if bash "$ROOT/mgmt/fuzz/run.sh" "$FUZZ_SECONDS" > "$LOGS/fuzz.log" 2>&1; then
+    summary+=("fuzz: 1 passed, 0 failed")
+    total_passed=$((total_passed + 1))
+else
+    tail -30 "$LOGS/fuzz.log"
+    summary+=("fuzz: 0 passed, 1 failed")
+    total_failed=$((total_failed + 1))
+fi
+
+echo
+echo "== summary (logs in build/test-logs)"
+for s in "${summary[@]}"; do echo "$s"; done
+echo "$total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]
