@@ -17,29 +17,6 @@
 
 namespace {
 
-std::function<void(HWND)> whileRunning;
-
-void CALLBACK onThreadTimer(HWND, UINT, UINT_PTR id, DWORD)
-{
-    HWND w = FindWindowA("PARLOMGR", nullptr);
-    if (!w || !IsWindowVisible(w))
-        return;
-    KillTimer(nullptr, id);
-    auto f = whileRunning;
-    whileRunning = nullptr;
-    if (f)
-        f(w);
-}
-
-// Starts the manager on this thread, runs `body` once its window shows, and
-// returns the exit code.
-int runWithWindow(std::function<void(HWND)> body)
-{
-    whileRunning = body;
-    SetTimer(nullptr, 0, 100, onThreadTimer);
-    return runManager(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
-}
-
 std::string windowsFile(const char* name)
 {
     char dir[MAX_PATH];
@@ -122,7 +99,7 @@ TEST_F(MainWindowTest, OpensWithTitleMenuAndListThenClosesInOrder)
     int columns = -1;
     bool listCoversClient = false;
     bool timerRefreshes = false;
-    int code = runWithWindow([&](HWND w) {
+    int code = runManagerWith([&](HWND w) {
         char buf[128];
         GetClassNameA(w, buf, sizeof buf);
         cls = buf;
@@ -178,7 +155,7 @@ TEST_F(MainWindowTest, OpensWithTitleMenuAndListThenClosesInOrder)
 TEST_F(MainWindowTest, CloseBoxAndAltF4EndWithCodeZero)
 {
     // The close box: the system menu's close command.
-    int code = runWithWindow([](HWND w) { PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0); });
+    int code = runManagerWith([](HWND w) { PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0); });
     EXPECT_EQ(0, code);
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(windowsFile("parlo.ini").c_str()));
     EXPECT_EQ(nullptr, portTable);
@@ -186,7 +163,7 @@ TEST_F(MainWindowTest, CloseBoxAndAltF4EndWithCodeZero)
     DeleteFileA(windowsFile("parlo.ini").c_str());
     ASSERT_TRUE(createStandInTable());
     // Alt+F4 reaches the window as a system key.
-    code = runWithWindow([](HWND w) {
+    code = runManagerWith([](HWND w) {
         SetForegroundWindow(w);
         PostMessageA(w, WM_SYSKEYDOWN, VK_F4, 0x20000001);
     });
@@ -240,7 +217,7 @@ TEST_F(MainWindowTest, AcceleratorTableAndAboutBox)
             PostMessageA(main, WM_CLOSE, 0, 0);
     };
     // The keys themselves are pressed by the e2e tier; here the command they carry.
-    int code = runWithWindow([](HWND w) { PostMessageA(w, WM_COMMAND, IDM_ABOUT, 0); });
+    int code = runManagerWith([](HWND w) { PostMessageA(w, WM_COMMAND, IDM_ABOUT, 0); });
     EXPECT_EQ(0, code);
     EXPECT_EQ((std::vector<std::string>{"About", "ParloMgr Version 3.3.3", "About", "ParloMgr Version 3.3.3"}),
               seen);

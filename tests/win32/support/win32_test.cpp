@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/app.h"
 #include "ports/port_table.h"
 
 static DialogWatcher* activeWatcher;
@@ -200,4 +201,70 @@ std::string programDirectory()
     if (slash)
         *slash = '\0';
     return path;
+}
+
+static std::function<void(HWND)> whileRunning;
+
+static void CALLBACK onThreadTimer(HWND, UINT, UINT_PTR id, DWORD)
+{
+    HWND w = FindWindowA("PARLOMGR", nullptr);
+    if (!w || !IsWindowVisible(w))
+        return;
+    KillTimer(nullptr, id);
+    auto body = whileRunning;
+    whileRunning = nullptr;
+    if (body)
+        body(w);
+}
+
+int runManagerWith(std::function<void(HWND)> body)
+{
+    whileRunning = body;
+    SetTimer(nullptr, 0, 100, onThreadTimer);
+    return runManager(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
+}
+
+bool saveWindowShot(HWND window, const std::string& path)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0)
+        return false;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(mem, old);
+    DWORD stride = ((DWORD)w * 3 + 3) & ~3u;
+    BITMAPFILEHEADER fh = {};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
+    fh.bfSize = fh.bfOffBits + stride * h;
+    bool ok = false;
+    FILE* f = fopen(path.c_str(), "wb");
+    if (f) {
+        ok = fwrite(&fh, sizeof fh, 1, f) == 1 && fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f) == 1 &&
+             fwrite(bits, stride * h, 1, f) == 1;
+        fclose(f);
+    }
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+std::string shotFolder()
+{
+    std::string dir = programDirectory() + "\\..\\shots";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
 }

@@ -47,3 +47,14 @@ void pumpMessages(DWORD ms);
 
 // Directory of the running test program (where the built binaries are).
 std::string programDirectory();
+
+// Starts the manager on this thread (runManager), runs body once its main
+// window shows, and returns the exit code. body usually ends by closing the
+// window; anything it posts runs through the manager's own message loop.
+int runManagerWith(std::function<void(HWND)> body);
+
+// Saves a picture of a window as it is on screen to a .bmp file.
+bool saveWindowShot(HWND window, const std::string& path);
+
+// The folder for screenshots of the win32 tier (created when missing).
+std::string shotFolder();
