@@ -55,5 +55,13 @@ test: build
 run: build
 	bash lab/run.sh
 
+# The shipped binaries (i686) with installation notes.
+dist: win32
+	rm -rf $(BUILD)/dist && mkdir -p $(BUILD)/dist/ParloMgr
+	cp $(WIN32)/bin/ParloMgr.exe $(WIN32)/bin/ParloHost.exe $(WIN32)/bin/VSPDCTL.DLL $(BUILD)/dist/ParloMgr/
+	sed 's/$$/\r/' dist/INSTALL.txt > $(BUILD)/dist/ParloMgr/INSTALL.txt
+	cd $(BUILD)/dist && zip -q -r ParloMgr-3.3.3.zip ParloMgr
+	@echo "dist: $(BUILD)/dist/ParloMgr-3.3.3.zip"
+
 clean:
 	rm -rf $(BUILD)
