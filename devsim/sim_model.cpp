@@ -21,7 +21,7 @@ void initSimDevice(SimDevice* device)
     device->portCount = 1;
     for (int i = 0; i < SIM_MAX_PORTS; i++) {
         SerialPortConfig* c = &device->ports[i].config;
-        c->lineSettings = packLineSettings(0, 115200, PARITY_NONE, DATA_BITS_8, STOP_BITS_1);
+        c->lineSettings = packLineSettings(0, 115200, DEVICE_PARITY_NONE, DEVICE_DATA_BITS_8, DEVICE_STOP_BITS_1);
         c->devicePort = (uint16_t)(4001 + i);
         c->workMode = WORK_MODE_TCP;
         c->interface = INTERFACE_RS232;

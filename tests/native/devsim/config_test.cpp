@@ -33,9 +33,9 @@ TEST(SimConfig, DevicesAndPorts)
 
     const SerialPortConfig& p = d.ports[0].config;
     EXPECT_EQ(9600u, lineBaudRate(p.lineSettings));
-    EXPECT_EQ((uint32_t)PARITY_ODD, lineParity(p.lineSettings));
-    EXPECT_EQ((uint32_t)DATA_BITS_7, lineDataBits(p.lineSettings));
-    EXPECT_EQ((uint32_t)STOP_BITS_2, lineStopBits(p.lineSettings));
+    EXPECT_EQ((uint32_t)DEVICE_PARITY_ODD, lineParity(p.lineSettings));
+    EXPECT_EQ((uint32_t)DEVICE_DATA_BITS_7, lineDataBits(p.lineSettings));
+    EXPECT_EQ((uint32_t)DEVICE_STOP_BITS_2, lineStopBits(p.lineSettings));
     EXPECT_EQ(5u, p.lineSettings >> 29);
     EXPECT_EQ(WORK_MODE_UDP, p.workMode);
     EXPECT_EQ(5001, p.devicePort);

@@ -267,7 +267,7 @@ TEST_F(Loopback, SerialPortReconfigurationTakesEffectAtOnce)
 
     DeviceRecord target = deviceRecord(1);
     SerialPortConfig c = {};
-    c.lineSettings = packLineSettings(0, 9600, PARITY_NONE, DATA_BITS_8, STOP_BITS_1);
+    c.lineSettings = packLineSettings(0, 9600, DEVICE_PARITY_NONE, DEVICE_DATA_BITS_8, DEVICE_STOP_BITS_1);
     strcpy(c.peerAddress, "127.0.0.1");
     c.peerPort = ntohs(local.sin_port);
     c.devicePort = (uint16_t)tcpPort;

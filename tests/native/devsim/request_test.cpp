@@ -178,7 +178,7 @@ TEST(DeviceCommands, SerialPortWriteIsStoredVerbatim)
     auto w = worldFrom(kTwoDevices);
     SimDevice* d = &w->devices[0];
     SerialPortConfig c = d->ports[2].config;
-    c.lineSettings = packLineSettings(0xE0000000u, 9600, PARITY_EVEN, DATA_BITS_7, STOP_BITS_2);
+    c.lineSettings = packLineSettings(0xE0000000u, 9600, DEVICE_PARITY_EVEN, DEVICE_DATA_BITS_7, DEVICE_STOP_BITS_2);
     c.workMode = WORK_MODE_UDP;
     c.reserved2[5] = 0x77;
     Exchange x = deviceHears(d, request(*d, MGMT_SET_SERIAL_CONFIG, serialWrite(3, c)));

@@ -42,7 +42,7 @@ TEST(AuthenticatedRequest, LayoutOfASerialPortWrite)
 {
     DeviceRecord d = deviceWithSerial("SN0123456789");  // all 12 bytes, no terminator
     SerialPortConfig cfg = {};
-    cfg.lineSettings = packLineSettings(0, 115200, PARITY_NONE, DATA_BITS_8, STOP_BITS_1);
+    cfg.lineSettings = packLineSettings(0, 115200, DEVICE_PARITY_NONE, DEVICE_DATA_BITS_8, DEVICE_STOP_BITS_1);
     strcpy(cfg.peerAddress, "10.231.0.1");
     cfg.devicePort = 4001;
     cfg.workMode = WORK_MODE_TCP;
@@ -93,17 +93,17 @@ TEST(AuthenticatedRequest, RefusesWhatDoesNotFit)
 
 TEST(LineSettings, PackAndUnpack)
 {
-    uint32_t w = packLineSettings(0, 115200, PARITY_NONE, DATA_BITS_8, STOP_BITS_1);
+    uint32_t w = packLineSettings(0, 115200, DEVICE_PARITY_NONE, DEVICE_DATA_BITS_8, DEVICE_STOP_BITS_1);
     EXPECT_EQ(0x0581C200u, w);
     uint8_t wire[4];
     putLe32(wire, w);
     EXPECT_EQ("00c28105", hex(wire, 4));
 
-    w = packLineSettings(0, 9600, PARITY_ODD, DATA_BITS_7, STOP_BITS_2);
+    w = packLineSettings(0, 9600, DEVICE_PARITY_ODD, DEVICE_DATA_BITS_7, DEVICE_STOP_BITS_2);
     EXPECT_EQ(9600u, lineBaudRate(w));
-    EXPECT_EQ((uint32_t)PARITY_ODD, lineParity(w));
-    EXPECT_EQ((uint32_t)DATA_BITS_7, lineDataBits(w));
-    EXPECT_EQ((uint32_t)STOP_BITS_2, lineStopBits(w));
+    EXPECT_EQ((uint32_t)DEVICE_PARITY_ODD, lineParity(w));
+    EXPECT_EQ((uint32_t)DEVICE_DATA_BITS_7, lineDataBits(w));
+    EXPECT_EQ((uint32_t)DEVICE_STOP_BITS_2, lineStopBits(w));
 
     // Highest baud rate fits, and no field spills into its neighbour.
     w = packLineSettings(0, 1048575, 0, 0, 0);
@@ -116,7 +116,7 @@ TEST(LineSettings, PackAndUnpack)
 
 TEST(LineSettings, KeepsTheDevicesTopBits)
 {
-    uint32_t fromDevice = 0xA0000000u | packLineSettings(0, 300, PARITY_EVEN, DATA_BITS_5, STOP_BITS_0_5);
-    uint32_t w = packLineSettings(fromDevice, 115200, PARITY_NONE, DATA_BITS_8, STOP_BITS_1);
+    uint32_t fromDevice = 0xA0000000u | packLineSettings(0, 300, DEVICE_PARITY_EVEN, DEVICE_DATA_BITS_5, DEVICE_STOP_BITS_0_5);
+    uint32_t w = packLineSettings(fromDevice, 115200, DEVICE_PARITY_NONE, DEVICE_DATA_BITS_8, DEVICE_STOP_BITS_1);
     EXPECT_EQ(0xA581C200u, w);
 }
