@@ -101,6 +101,10 @@ int handleMainCommand(HWND window, int command)
     char name[64];
     int row;
     switch (command) {
+    case IDM_MANUALLY_ADD:
+        editedEntry = -1;
+        openCreatePortDialog(window);
+        return 1;
     case IDM_DELETE:
         deleteSelectedPort(window);
         return 1;

@@ -180,8 +180,10 @@ static LRESULT CALLBACK portListProc(HWND list, UINT message, WPARAM wParam, LPA
         char name[32];
         if (selectedPortRow(list, name, sizeof name) >= 0) {
             int entry = findEntryByComName(portTable, name);
-            if (entry >= 0)
+            if (entry >= 0) {
                 editedEntry = entry;
+                openCreatePortDialog(list);
+            }
         }
     }
     return CallWindowProcA(listViewProc, list, message, wParam, lParam);

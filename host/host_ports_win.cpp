@@ -3,6 +3,7 @@
 
 #include "host/host_logic.h"
 #include "host/host_ports_win.h"
+#include "host/host_restore.h"
 #include "ports/port_table.h"
 
 static HostPortState portStates[PORT_TABLE_ENTRIES];
@@ -32,6 +33,7 @@ int startHostPorts()
     LARGE_INTEGER f;
     QueryPerformanceFrequency(&f);
     tickRate = f.QuadPart;
+    restorePortsFromConfigFile();
     return 1;
 }
 

@@ -133,6 +133,10 @@ TEST(HostService, InstallStartMapAndHandshakes)
     removeHostService();
     std::string dir = programDirectory();
     ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    // The host restores parlo.ini into an empty table: start from none.
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    DeleteFileA((std::string(windows) + "\\parlo.ini").c_str());
 
     ASSERT_EQ(1, startHostAndMapTable());
     ServiceConfig c = readServiceConfig();

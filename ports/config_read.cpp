@@ -1,0 +1,154 @@
+// Parsing parlo.ini lines, with every field checked against its table width.
+#include "ports/config_read.h"
+
+#include <cstring>
+
+#define CONFIG_KEY_PREFIX "entry_v1_"
+
+enum { CONFIG_FIELDS = 6, KEY_DIGITS_MAX = 9, COM_NUMBER_MAX = 256 };
+
+int isComPortName(const char* name)
+{
+    if (strncmp(name, "COM", 3) != 0)
+        return 0;
+    const char* p = name + 3;
+    if (*p < '1' || *p > '9')
+        return 0;
+    int n = 0;
+    for (; *p; p++) {
+        if (*p < '0' || *p > '9')
+            return 0;
+        n = n * 10 + (*p - '0');
+        if (n > COM_NUMBER_MAX)
+            return 0;
+    }
+    return 1;
+}
+
+// A field is printable text without spaces that fits out (with its terminator).
+static int takeField(const char* start, size_t length, char* out, size_t outSize)
+{
+    if (length >= outSize)
+        return 0;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)start[i];
+        if (c < 0x20 || c == 0x7F)
+            return 0;
+    }
+    memcpy(out, start, length);
+    out[length] = '\0';
+    return 1;
+}
+
+int parseConfigLine(const char* line, size_t length, ConfigEntry* out)
+{
+    if (length > CONFIG_LINE_MAX || memchr(line, '\0', length))
+        return 0;
+    const char* end = line + length;
+    size_t prefix = sizeof CONFIG_KEY_PREFIX - 1;
+    if (length < prefix || memcmp(line, CONFIG_KEY_PREFIX, prefix) != 0)
+        return 0;
+    const char* p = line + prefix;
+    const char* digits = p;
+    while (p < end && *p >= '0' && *p <= '9')
+        p++;
+    if (p == digits || p - digits > KEY_DIGITS_MAX || p == end || *p != '=')
+        return 0;
+    p++;
+
+    // Split on single spaces, keeping empty fields.
+    const char* fieldStart[CONFIG_FIELDS];
+    size_t fieldLength[CONFIG_FIELDS];
+    int fields = 0;
+    const char* start = p;
+    for (const char* q = p;; q++) {
+        if (q == end || *q == ' ') {
+            if (fields == CONFIG_FIELDS)
+                return 0;
+            fieldStart[fields] = start;
+            fieldLength[fields] = (size_t)(q - start);
+            fields++;
+            if (q == end)
+                break;
+            start = q + 1;
+        }
+    }
+    if (fields != CONFIG_FIELDS)
+        return 0;
+
+    if (!takeField(fieldStart[0], fieldLength[0], out->comName, sizeof out->comName) ||
+        !takeField(fieldStart[1], fieldLength[1], out->remoteAddress, sizeof out->remoteAddress) ||
+        !takeField(fieldStart[2], fieldLength[2], out->remotePort, sizeof out->remotePort) ||
+        !takeField(fieldStart[3], fieldLength[3], out->stateWord, sizeof out->stateWord) ||
+        !takeField(fieldStart[4], fieldLength[4], out->protocol, sizeof out->protocol) ||
+        !takeField(fieldStart[5], fieldLength[5], out->localPort, sizeof out->localPort))
+        return 0;
+    if (!isComPortName(out->comName))
+        return 0;
+    if (strcmp(out->stateWord, "enable") != 0 && strcmp(out->stateWord, "disable") != 0)
+        return 0;
+    if (strcmp(out->protocol, "tcpc") != 0 && strcmp(out->protocol, "udp") != 0)
+        return 0;
+    return 1;
+}
+
+int readConfigLine(FILE* file, char* line, size_t size, size_t* consumed)
+{
+    size_t n = 0;
+    int tooLong = 0;
+    int c;
+    *consumed = 0;
+    while ((c = getc(file)) != EOF) {
+        (*consumed)++;
+        if (c == '\n')
+            break;
+        // One endless line must not hold the reader either.
+        if (*consumed >= CONFIG_READ_MAX) {
+            tooLong = 1;
+            break;
+        }
+        if (n + 1 < size)
+            line[n++] = (char)c;
+        else
+            tooLong = 1;
+    }
+    if (size > 0)
+        line[n] = '\0';
+    if (*consumed == 0)
+        return CONFIG_LINE_END;
+    if (tooLong)
+        return CONFIG_LINE_TOO_LONG;
+    if (n > 0 && line[n - 1] == '\r')
+        line[--n] = '\0';
+    return (int)n;
+}
+
+static int nameTaken(const ConfigEntry* entries, int count, const char* name)
+{
+    for (int i = 0; i < count; i++)
+        if (strcmp(entries[i].comName, name) == 0)
+            return 1;
+    return 0;
+}
+
+int readConfigEntries(FILE* file, ConfigEntry* out, int maxEntries)
+{
+    // Room for the longest accepted line, its CR and the terminator.
+    char line[CONFIG_LINE_MAX + 2];
+    size_t total = 0;
+    int count = 0;
+    while (count < maxEntries && total < CONFIG_READ_MAX) {
+        size_t consumed;
+        int length = readConfigLine(file, line, sizeof line, &consumed);
+        total += consumed;
+        if (length == CONFIG_LINE_END)
+            break;
+        if (length < 0)
+            continue;
+        ConfigEntry entry;
+        if (!parseConfigLine(line, (size_t)length, &entry) || nameTaken(out, count, entry.comName))
+            continue;
+        out[count++] = entry;
+    }
+    return count;
+}

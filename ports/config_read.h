@@ -1,0 +1,43 @@
+// Reading parlo.ini back: the host recreates the configured ports from it
+// when it starts with an empty table.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+
+#include "ports/port_table.h"
+
+enum {
+    CONFIG_LINE_MAX = 512,          // longer lines are dropped whole
+    CONFIG_READ_MAX = 1024 * 1024,  // bytes looked at, so a huge file cannot stall the host
+    CONFIG_LINE_END = -1,
+    CONFIG_LINE_TOO_LONG = -2,
+};
+
+// One line "entry_v1_N=COM REMOTEADDR REMOTEPORT STATE PROTO LOCALPORT".
+struct ConfigEntry {
+    char comName[COM_NAME_MAX + 1];
+    char remoteAddress[128];
+    char remotePort[32];
+    char stateWord[8];   // "enable" or "disable"
+    char protocol[8];    // "tcpc" or "udp"
+    char localPort[32];
+};
+
+// 1 for "COM" followed by 1..256 without leading zeros.
+int isComPortName(const char* name);
+
+// Parses one line without its line end. length counts every byte, so a NUL
+// inside the line is seen. Returns 1 and fills out when the line is whole
+// and sound, 0 otherwise (out may then hold parts of it).
+int parseConfigLine(const char* line, size_t length, ConfigEntry* out);
+
+// Reads the next line into line (NUL-terminated, CR LF or LF removed) and
+// returns its length, CONFIG_LINE_END at the end of the file, or
+// CONFIG_LINE_TOO_LONG when it did not fit (the line is consumed).
+// consumed receives the bytes taken from the file.
+int readConfigLine(FILE* file, char* line, size_t size, size_t* consumed);
+
+// Reads the sound lines of a file in order into out, at most maxEntries.
+// Malformed lines, and later lines naming a COM name already read, are
+// skipped. Returns the number of entries.
+int readConfigEntries(FILE* file, ConfigEntry* out, int maxEntries);

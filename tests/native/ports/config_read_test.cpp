@@ -1,0 +1,201 @@
+// Reading parlo.ini back: line parsing, line ends, limits and the round trip.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ports/config_file.h"
+#include "ports/config_read.h"
+#include "tests/native/ports/table_fixture.h"
+
+namespace {
+
+bool parse(const std::string& line, ConfigEntry* out)
+{
+    return parseConfigLine(line.data(), line.size(), out) == 1;
+}
+
+// Reads entries from file content given as bytes.
+std::vector<ConfigEntry> readText(const std::string& text, int maxEntries = PORT_TABLE_ENTRIES)
+{
+    FILE* f = tmpfile();
+    fwrite(text.data(), 1, text.size(), f);
+    rewind(f);
+    std::vector<ConfigEntry> out(maxEntries > 0 ? maxEntries : 1);
+    int n = readConfigEntries(f, out.data(), maxEntries);
+    fclose(f);
+    out.resize(n);
+    return out;
+}
+
+}  // namespace
+
+TEST(ConfigRead, GoodLineGivesEveryField)
+{
+    ConfigEntry e;
+    ASSERT_TRUE(parse("entry_v1_1=COM5 192.0.2.7 502 enable tcpc 6001", &e));
+    EXPECT_STREQ("COM5", e.comName);
+    EXPECT_STREQ("192.0.2.7", e.remoteAddress);
+    EXPECT_STREQ("502", e.remotePort);
+    EXPECT_STREQ("enable", e.stateWord);
+    EXPECT_STREQ("tcpc", e.protocol);
+    EXPECT_STREQ("6001", e.localPort);
+
+    ASSERT_TRUE(parse("entry_v1_17=COM256 dev.example 4001 disable udp 0", &e));
+    EXPECT_STREQ("COM256", e.comName);
+    EXPECT_STREQ("disable", e.stateWord);
+    EXPECT_STREQ("udp", e.protocol);
+}
+
+TEST(ConfigRead, EmptyFieldsAreTwoAdjacentSpaces)
+{
+    ConfigEntry e;
+    ASSERT_TRUE(parse("entry_v1_2=COM2   enable tcpc 7", &e));
+    EXPECT_STREQ("", e.remoteAddress);
+    EXPECT_STREQ("", e.remotePort);
+    EXPECT_STREQ("7", e.localPort);
+    ASSERT_TRUE(parse("entry_v1_3=COM3 h 1 enable udp ", &e));
+    EXPECT_STREQ("", e.localPort);
+}
+
+TEST(ConfigRead, MalformedLinesAreRefused)
+{
+    ConfigEntry e;
+    const char* bad[] = {
+        "",
+        "garbage",
+        "[ports]",
+        "entry_v1_=COM5 a 1 enable tcpc 1",          // no number
+        "entry_v2_1=COM5 a 1 enable tcpc 1",         // another format
+        "entry_v1_1 COM5 a 1 enable tcpc 1",         // no '='
+        "entry_v1_1234567890=COM5 a 1 enable tcpc 1", // key number too long
+        "entry_v1_1=COM5 a 1 enable tcpc",           // five fields
+        "entry_v1_1=COM5 a 1 enable tcpc 1 x",       // seven
+        "entry_v1_1=COM5 a 1 enable tcpc 1 ",        // trailing space: seven
+        " entry_v1_1=COM5 a 1 enable tcpc 1",
+        "entry_v1_1=COM5 a 1 on tcpc 1",             // state word
+        "entry_v1_1=COM5 a 1 Enable tcpc 1",
+        "entry_v1_1=COM5 a 1 enable TCPC 1",         // protocol word
+        "entry_v1_1=COM5 a 1 enable tcp 1",
+        "entry_v1_1=COM5 a\t1 enable tcpc 1 2",      // control character
+        "entry_v1_1=COM5 a\r 1 enable tcpc 1",
+    };
+    for (const char* line : bad)
+        EXPECT_FALSE(parse(line, &e)) << "accepted: " << line;
+    std::string withNul("entry_v1_1=COM5 a\0b 1 enable tcpc 1", 36);
+    EXPECT_FALSE(parse(withNul, &e)) << "a NUL inside the line";
+}
+
+TEST(ConfigRead, ComNameMustBeComOneToTwoFiftySix)
+{
+    ConfigEntry e;
+    for (const char* name : {"COM1", "COM9", "COM10", "COM128", "COM256"})
+        EXPECT_TRUE(parse(std::string("entry_v1_1=") + name + " a 1 enable tcpc 1", &e)) << name;
+    for (const char* name : {"", "COM", "COM0", "COM05", "COM257", "COM1000", "com5", "LPT1", "COM5A",
+                             "NULL_COM5", "COM99999999999999999999"})
+        EXPECT_FALSE(parse(std::string("entry_v1_1=") + name + " a 1 enable tcpc 1", &e)) << name;
+}
+
+TEST(ConfigRead, FieldsLongerThanTheirTableFieldAreRefused)
+{
+    ConfigEntry e;
+    std::string address127(127, 'a'), port31(31, '1');
+    ASSERT_TRUE(parse("entry_v1_1=COM5 " + address127 + " " + port31 + " enable tcpc " + port31, &e));
+    EXPECT_EQ(address127, e.remoteAddress);
+    EXPECT_EQ(port31, e.localPort);
+    EXPECT_FALSE(parse("entry_v1_1=COM5 " + address127 + "a 1 enable tcpc 1", &e));
+    EXPECT_FALSE(parse("entry_v1_1=COM5 a " + port31 + "1 enable tcpc 1", &e));
+    EXPECT_FALSE(parse("entry_v1_1=COM5 a 1 enable tcpc " + port31 + "1", &e));
+}
+
+TEST(ConfigRead, CrLfAndLfLinesAndALastLineWithoutEnd)
+{
+    std::vector<ConfigEntry> v = readText("entry_v1_1=COM5 a 1 enable tcpc 6001\r\n"
+                                          "entry_v1_2=COM6 b 2 disable udp 6002\n"
+                                          "entry_v1_3=COM7 c 3 enable tcpc 6003");
+    ASSERT_EQ(3u, v.size());
+    EXPECT_STREQ("6001", v[0].localPort) << "CR removed";
+    EXPECT_STREQ("COM6", v[1].comName);
+    EXPECT_STREQ("6003", v[2].localPort);
+    EXPECT_TRUE(readText("").empty());
+    EXPECT_TRUE(readText("\r\n\n\r\n").empty());
+}
+
+TEST(ConfigRead, BadLinesAreSkippedAndReadingGoesOn)
+{
+    std::string overlong = "entry_v1_2=COM6 " + std::string(100000, 'x') + " 1 enable tcpc 1\r\n";
+    std::string binary("\x01\x02\xff\0\x7f entry\r\n", 12);
+    std::vector<ConfigEntry> v = readText("entry_v1_1=COM5 a 1 enable tcpc 1\r\n" + overlong + binary +
+                                          "; comment\r\n"
+                                          "entry_v1_3=COM7 c 3 enable tcpc 3\r\n");
+    ASSERT_EQ(2u, v.size());
+    EXPECT_STREQ("COM5", v[0].comName);
+    EXPECT_STREQ("COM7", v[1].comName);
+}
+
+TEST(ConfigRead, ReaderKeepsToItsBufferAndConsumesWholeLines)
+{
+    FILE* f = tmpfile();
+    std::string text = "1234567\n" "12345678\n" "123456\r\n" + std::string(5000, 'x') + "\r\nlast";
+    fwrite(text.data(), 1, text.size(), f);
+    rewind(f);
+    char buf[8];
+    size_t consumed;
+    EXPECT_EQ(7, readConfigLine(f, buf, sizeof buf, &consumed));
+    EXPECT_STREQ("1234567", buf);
+    EXPECT_EQ(CONFIG_LINE_TOO_LONG, readConfigLine(f, buf, sizeof buf, &consumed));
+    EXPECT_EQ(9u, consumed);
+    EXPECT_EQ(6, readConfigLine(f, buf, sizeof buf, &consumed)) << "CR LF removed";
+    EXPECT_STREQ("123456", buf);
+    EXPECT_EQ(CONFIG_LINE_TOO_LONG, readConfigLine(f, buf, sizeof buf, &consumed));
+    EXPECT_EQ(5002u, consumed) << "an overlong line is consumed to its end";
+    EXPECT_EQ(4, readConfigLine(f, buf, sizeof buf, &consumed));
+    EXPECT_STREQ("last", buf);
+    EXPECT_EQ(CONFIG_LINE_END, readConfigLine(f, buf, sizeof buf, &consumed));
+    fclose(f);
+}
+
+TEST(ConfigRead, AtMostTheRequestedNumberOfEntries)
+{
+    std::string text;
+    for (int i = 1; i <= 200; i++)
+        text += "entry_v1_" + std::to_string(i) + "=COM" + std::to_string(i) + " a 1 enable tcpc 1\r\n";
+    std::vector<ConfigEntry> v = readText(text);
+    ASSERT_EQ(128u, v.size());
+    EXPECT_STREQ("COM1", v[0].comName);
+    EXPECT_STREQ("COM128", v[127].comName);
+    EXPECT_EQ(3u, readText(text, 3).size());
+    EXPECT_TRUE(readText(text, 0).empty());
+}
+
+TEST(ConfigRead, ALaterLineForTheSameComNameIsSkipped)
+{
+    std::vector<ConfigEntry> v = readText("entry_v1_1=COM5 a 1 enable tcpc 1\r\n"
+                                          "entry_v1_2=COM5 b 2 enable tcpc 2\r\n"
+                                          "entry_v1_3=COM6 c 3 enable tcpc 3\r\n");
+    ASSERT_EQ(2u, v.size());
+    EXPECT_STREQ("a", v[0].remoteAddress);
+    EXPECT_STREQ("COM6", v[1].comName);
+}
+
+TEST(ConfigRead, ReadsBackWhatTheWriterWrote)
+{
+    TablePtr t = newTable();
+    writePortEntry(t.get(), 3, "\\\\.\\NULL_COM5", "192.0.2.7", "502", "enable", "tcpc", "6001");
+    writePortEntry(t.get(), 7, "\\\\.\\NULL_COM9", "", "", "disable", "udp", "");
+    t->entries[3].command = PORT_RESTART;
+    FILE* f = tmpfile();
+    ASSERT_EQ(1, writeConfigLines(t.get(), f));
+    rewind(f);
+    ConfigEntry e[4];
+    ASSERT_EQ(2, readConfigEntries(f, e, 4));
+    fclose(f);
+    EXPECT_STREQ("COM5", e[0].comName);
+    EXPECT_STREQ("enable", e[0].stateWord);
+    EXPECT_STREQ("COM9", e[1].comName);
+    EXPECT_STREQ("", e[1].remoteAddress);
+    EXPECT_STREQ("disable", e[1].stateWord);
+    EXPECT_STREQ("udp", e[1].protocol);
+    EXPECT_STREQ("0", e[1].localPort);
+}
