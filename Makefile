@@ -44,10 +44,10 @@ test-native: native
 	cd $(NATIVE) && ctest --output-on-failure
 
 test-win32: win
-	bash lab/with-wine.sh --name win32 -- ctest --test-dir $(WIN) --output-on-failure
+	bash lab/in-lab.sh bash lab/with-wine.sh --name win32 -- ctest --test-dir $(WIN) --output-on-failure
 
 test-e2e: build
-	bash tests/e2e/run.sh
+	bash lab/in-lab.sh bash tests/e2e/run.sh
 
 test: build
 	bash lab/run-tests.sh
