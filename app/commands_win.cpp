@@ -129,6 +129,10 @@ int handleMainCommand(HWND window, int command)
     case IDM_VISIT_WEBSITE:
         openWebAddress(window, MAKER_WEB_ADDRESS);
         return 1;
+    case IDM_AUTOMATICALLY_ADD:
+    case IDM_SCAN_DEVICES:
+        openScanDialog(window);
+        return 1;
     }
     return 0;
 }

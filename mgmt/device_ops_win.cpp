@@ -1,0 +1,128 @@
+// Reboot, network settings, serial-port query and serial-port write, with their messages.
+#include "mgmt/device_ops_win.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/app.h"
+#include "mgmt/auth_dialog_win.h"
+#include "mgmt/device_command_win.h"
+#include "mgmt/device_table.h"
+#include "mgmt/mgmt_packet.h"
+#include "mgmt/scan_dialog_win.h"
+#include "res/resource.h"
+
+SerialPortConfig PortConfigTable[MAX_DEVICE_PORTS];
+int portConfigCount;
+int selectedPort;
+
+namespace {
+
+struct AuthContext {
+    HWND owner;
+    const DeviceRecord* target;
+};
+
+int askForCredentials(void* context)
+{
+    AuthContext* c = (AuthContext*)context;
+    return openAuthenticationDialog(c->owner, c->target->serialNumber) == IDOK;
+}
+
+// A copy of the device's record, so a scan that starts meanwhile cannot
+// change the target between a request and its retry.
+int copyDevice(int device, DeviceRecord* target)
+{
+    return copyStoredDevice(device, target);
+}
+
+void showFailure(HWND owner, const char* text)
+{
+    MessageBoxA(owner, text, nullptr, MB_OK);
+}
+
+void showStringFailure(HWND owner, UINT id)
+{
+    char text[256] = "";
+    HINSTANCE instance = appInstance ? appInstance : GetModuleHandleA(nullptr);
+    LoadStringA(instance, id, text, sizeof text);
+    showFailure(owner, text);
+}
+
+// Runs one command; returns its COMMAND_* result, with the last receive
+// outcome in *outcome.
+int runCommand(HWND owner, const DeviceRecord* target, uint16_t code, const uint8_t* bytes, int length,
+               int receiver, int* outcome)
+{
+    MgmtCommand command = {code, target, bytes, length, receiver, nullptr, 0, nullptr};
+    if (receiver == RECEIVE_CONFIG) {
+        command.configs = PortConfigTable;
+        command.configCapacity = MAX_DEVICE_PORTS;
+        command.configCount = &portConfigCount;
+    }
+    AuthContext auth = {owner, target};
+    MgmtCommandResult result;
+    runMgmtCommand(&command, askForCredentials, &auth, &result);
+    *outcome = result.outcome;
+    return result.result;
+}
+
+}  // namespace
+
+void rebootDevice(HWND owner, int device)
+{
+    DeviceRecord target;
+    if (!copyDevice(device, &target))
+        return;
+    const uint8_t argument = 1;
+    int outcome;
+    if (runCommand(owner, &target, MGMT_REBOOT, &argument, 1, RECEIVE_STATUS, &outcome) == COMMAND_FAILED)
+        showStringFailure(owner, IDS_REBOOT_FAILED);
+}
+
+void setDeviceNetwork(HWND owner, int device, const NetworkConfig* config)
+{
+    DeviceRecord target;
+    if (!copyDevice(device, &target))
+        return;
+    // The bytes after the address mode are not the manager's to set: sent as zero.
+    NetworkConfig settings = *config;
+    memset(settings.reserved, 0, sizeof settings.reserved);
+    int outcome;
+    if (runCommand(owner, &target, MGMT_SET_NETWORK, (const uint8_t*)&settings, (int)sizeof settings,
+                   RECEIVE_STATUS, &outcome) == COMMAND_FAILED)
+        showStringFailure(owner, IDS_NETWORK_FAILED);
+}
+
+int getSerialPortConfigs(HWND owner, int device, uint8_t argument)
+{
+    DeviceRecord target;
+    if (!copyDevice(device, &target))
+        return 0;
+    memset(PortConfigTable, 0, sizeof PortConfigTable);
+    portConfigCount = 0;
+    int outcome;
+    int result = runCommand(owner, &target, MGMT_GET_SERIAL_CONFIG, &argument, 1, RECEIVE_CONFIG, &outcome);
+    if (result == COMMAND_FAILED) {
+        char text[96];
+        snprintf(text, sizeof text, "Failed to get serial port configurations, error = %d .", outcome);
+        showFailure(owner, text);
+    }
+    return result == COMMAND_DONE;
+}
+
+int setSerialPortConfig(HWND owner, const SerialPortConfig* config)
+{
+    DeviceRecord target;
+    if (selectedPort < 0 || selectedPort >= MAX_DEVICE_PORTS || !copyDevice(selectedDevice, &target))
+        return 0;
+    uint8_t bytes[1 + sizeof(SerialPortConfig)];
+    bytes[0] = (uint8_t)(selectedPort + 1);
+    memcpy(bytes + 1, config, sizeof *config);
+    int outcome;
+    int result = runCommand(owner, &target, MGMT_SET_SERIAL_CONFIG, bytes, (int)sizeof bytes, RECEIVE_STATUS,
+                            &outcome);
+    if (result == COMMAND_FAILED)
+        showFailure(owner, "Failed to configure serial port!");
+    return result == COMMAND_DONE;
+}

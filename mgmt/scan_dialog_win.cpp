@@ -1,0 +1,490 @@
+// Scan Online Devices: the device list, the scan thread and the row buttons.
+#include "mgmt/scan_dialog_win.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/app.h"
+#include "mgmt/device_ops_win.h"
+#include "mgmt/device_table.h"
+#include "mgmt/device_windows_win.h"
+#include "mgmt/discovery_reply.h"
+#include "mgmt/mgmt_build.h"
+#include "mgmt/mgmt_ids.h"
+#include "mgmt/mgmt_packet.h"
+#include "mgmt/mgmt_socket_win.h"
+#include "res/resource.h"
+
+namespace {
+
+// What the scan thread tells the window; wParam is the scan's number.
+enum {
+    WM_SCAN_BEGIN = WM_APP + 40,  // the table was cleared for this scan
+    WM_SCAN_ROW,                  // lParam: the slot just stored
+    WM_SCAN_EXTRA_ROW,            // lParam: a heap copy of a reply beyond the table
+    WM_SCAN_END,
+};
+
+// Shared by the scan thread and the user-interface thread; held only for
+// short copies and posts, never while waiting for the other thread.
+SRWLOCK scanLock = SRWLOCK_INIT;
+HWND scanWindow;           // where rows go; null once that window closed
+unsigned requestedScan;    // bumped by every startScan
+unsigned tableScan;        // the scan whose records DeviceTable holds
+unsigned abandonedScan;    // a scan whose rows can no longer be listed
+int scanRunning;
+
+// The scan whose rows the window shows; user-interface thread only.
+unsigned shownScan;
+
+// While replies stream in, the list is repainted at most every 100 ms:
+// painting after every row would take the machine away from receiving.
+enum { LIST_PAINT_TIMER = 1, LIST_PAINT_MS = 100 };
+bool listPaintingHeld;
+
+const char* OLD_LIST_PROC = "ParloDeviceListProc";
+
+struct Locked {
+    Locked() { AcquireSRWLockExclusive(&scanLock); }
+    ~Locked() { ReleaseSRWLockExclusive(&scanLock); }
+};
+
+HINSTANCE resources()
+{
+    return appInstance ? appInstance : GetModuleHandleA(nullptr);
+}
+
+// Under the lock: the scan is still the one asked for and may go on.
+bool scanWanted(unsigned scan)
+{
+    return requestedScan == scan && abandonedScan != scan;
+}
+
+struct ScanContext {
+    SOCKET s;
+    unsigned scan;
+};
+
+int receiveForScan(void* context, uint8_t* buffer, int capacity)
+{
+    ScanContext* c = (ScanContext*)context;
+    {
+        Locked lock;
+        if (!scanWanted(c->scan))
+            return -1;
+    }
+    return receiveMgmtDatagram(&c->s, buffer, capacity);
+}
+
+// Stores the reply before its row is asked for, so a listed row always has
+// its record. Returns 0 to end the discovery.
+int takeReply(void* context, const DeviceRecord* record)
+{
+    ScanContext* c = (ScanContext*)context;
+    Locked lock;
+    if (!scanWanted(c->scan))
+        return 0;
+    int slot = storeDeviceRecord(record);
+    if (!scanWindow)
+        return 1;
+    if (slot >= 0) {
+        if (PostMessageA(scanWindow, WM_SCAN_ROW, c->scan, slot))
+            return 1;
+        // A row that can never be listed ends the discovery, as a failed insertion does.
+        dropLastDeviceRecord();
+        return 0;
+    }
+    // Beyond the table's 1024 slots a reply is listed but has no record.
+    DeviceRecord* extra = (DeviceRecord*)HeapAlloc(GetProcessHeap(), 0, sizeof *record);
+    if (!extra)
+        return 0;
+    memcpy(extra, record, sizeof *record);
+    if (PostMessageA(scanWindow, WM_SCAN_EXTRA_ROW, c->scan, (LPARAM)extra))
+        return 1;
+    HeapFree(GetProcessHeap(), 0, extra);
+    return 0;
+}
+
+// Under the lock: tells the window, if it is still there.
+void notifyWindow(UINT message, unsigned scan)
+{
+    if (scanWindow)
+        PostMessageA(scanWindow, message, scan, 0);
+}
+
+}  // namespace
+
+int discoverDevices(SOCKET s, const sockaddr_in* destination, unsigned scan)
+{
+    uint8_t probe[MGMT_HEADER_SIZE + MGMT_DISCOVER_LENGTH];
+    int length = buildDiscoveryProbe(probe, (int)sizeof probe);
+    sendto(s, (const char*)probe, length, 0, (const sockaddr*)destination, sizeof *destination);
+    ScanContext context = {s, scan};
+    return collectDiscoveryReplies(receiveForScan, &context, takeReply, &context);
+}
+
+DWORD WINAPI scanThread(LPVOID)
+{
+    for (;;) {
+        unsigned scan;
+        {
+            Locked lock;
+            scan = requestedScan;
+        }
+        SOCKET s = openMgmtSocket();
+        if (s != INVALID_SOCKET) {
+            bool begun = false;
+            {
+                Locked lock;
+                if (requestedScan == scan) {
+                    tableScan = scan;
+                    clearDeviceTable();
+                    notifyWindow(WM_SCAN_BEGIN, scan);
+                    begun = true;
+                }
+            }
+            if (begun) {
+                sockaddr_in group = {};
+                group.sin_family = AF_INET;
+                group.sin_addr.s_addr = inet_addr(MGMT_GROUP_ADDRESS);
+                group.sin_port = htons(MGMT_PORT);
+                discoverDevices(s, &group, scan);
+            }
+            closesocket(s);
+        }
+        // Without a socket the list, the table and the button stay as they were.
+        Locked lock;
+        if (requestedScan == scan) {
+            scanRunning = 0;
+            notifyWindow(WM_SCAN_END, scan);
+            return 0;
+        }
+    }
+}
+
+void startScan(HWND window)
+{
+    bool spawn;
+    {
+        Locked lock;
+        requestedScan++;
+        scanWindow = window;
+        spawn = !scanRunning;
+        scanRunning = 1;
+    }
+    if (!spawn)
+        return;
+    HANDLE thread = CreateThread(nullptr, 0, scanThread, window, 0, nullptr);
+    if (thread) {
+        CloseHandle(thread);
+        return;
+    }
+    Locked lock;
+    scanRunning = 0;
+}
+
+int scanInProgress()
+{
+    Locked lock;
+    return scanRunning;
+}
+
+int copyStoredDevice(int device, DeviceRecord* record)
+{
+    Locked lock;
+    if (deviceForRow(device) < 0)
+        return 0;
+    memcpy(record, &DeviceTable[device], sizeof *record);
+    return 1;
+}
+
+namespace {
+
+// The window closes: the scan may run on, but never reaches it again.
+void detachScanWindow(HWND dialog)
+{
+    {
+        Locked lock;
+        if (scanWindow == dialog)
+            scanWindow = nullptr;
+    }
+    MSG msg;
+    while (PeekMessageA(&msg, dialog, WM_SCAN_EXTRA_ROW, WM_SCAN_EXTRA_ROW, PM_REMOVE))
+        HeapFree(GetProcessHeap(), 0, (void*)msg.lParam);
+}
+
+// The list has met a row it cannot take: the scan reads no further replies.
+void abandonScan(unsigned scan)
+{
+    Locked lock;
+    abandonedScan = scan;
+}
+
+HWND deviceList(HWND dialog)
+{
+    return GetDlgItem(dialog, IDC_DEVICE_LIST);
+}
+
+void holdListPainting(HWND dialog)
+{
+    if (listPaintingHeld)
+        return;
+    SendMessageA(deviceList(dialog), WM_SETREDRAW, FALSE, 0);
+    SetTimer(dialog, LIST_PAINT_TIMER, LIST_PAINT_MS, nullptr);
+    listPaintingHeld = true;
+}
+
+void releaseListPainting(HWND dialog)
+{
+    if (!listPaintingHeld)
+        return;
+    KillTimer(dialog, LIST_PAINT_TIMER);
+    HWND list = deviceList(dialog);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+    listPaintingHeld = false;
+}
+
+int appendDeviceRow(HWND dialog, const DeviceRecord* record)
+{
+    HWND list = deviceList(dialog);
+    holdListPainting(dialog);
+    char text[DEVICE_CELL_TEXT];
+    formatDeviceCell(record, DEVICE_COLUMN_MODEL, text, sizeof text);
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT;
+    item.iItem = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+    item.pszText = text;
+    int row = (int)SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+    if (row < 0)
+        return 0;
+    for (int column = DEVICE_COLUMN_SN; column < DEVICE_COLUMNS; column++) {
+        formatDeviceCell(record, column, text, sizeof text);
+        LVITEMA cell = {};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        SendMessageA(list, LVM_SETITEMTEXTA, row, (LPARAM)&cell);
+    }
+    return 1;
+}
+
+void listStoredRow(HWND dialog, unsigned scan, int slot)
+{
+    if (scan != shownScan)
+        return;
+    HWND list = deviceList(dialog);
+    // Rows follow the table's slots one to one.
+    if (slot != (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0))
+        return;
+    DeviceRecord record;
+    {
+        Locked lock;
+        if (tableScan != scan || deviceForRow(slot) < 0)
+            return;
+        memcpy(&record, &DeviceTable[slot], sizeof record);
+    }
+    if (!appendDeviceRow(dialog, &record))
+        abandonScan(scan);
+}
+
+void listExtraRow(HWND dialog, unsigned scan, DeviceRecord* record)
+{
+    HWND list = deviceList(dialog);
+    if (scan == shownScan && SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) >= MAX_DEVICES &&
+        !appendDeviceRow(dialog, record))
+        abandonScan(scan);
+    HeapFree(GetProcessHeap(), 0, record);
+}
+
+void beginShownScan(HWND dialog, unsigned scan)
+{
+    shownScan = scan;
+    SendMessageA(deviceList(dialog), LVM_DELETEALLITEMS, 0, 0);
+    EnableWindow(GetDlgItem(dialog, IDC_SCAN_DEVICE), FALSE);
+}
+
+void endShownScan(HWND dialog)
+{
+    releaseListPainting(dialog);
+    if (!scanInProgress())
+        EnableWindow(GetDlgItem(dialog, IDC_SCAN_DEVICE), TRUE);
+}
+
+// The device behind the row holding the selection mark, or -1: no mark, a
+// row of a scan whose records are gone, or a row beyond the table. `record`
+// receives a copy of its record.
+int selectedRowDevice(HWND dialog, DeviceRecord* record)
+{
+    int row = (int)SendMessageA(deviceList(dialog), LVM_GETSELECTIONMARK, 0, 0);
+    if (row < 0)
+        return -1;
+    Locked lock;
+    if (tableScan != shownScan || deviceForRow(row) < 0)
+        return -1;
+    memcpy(record, &DeviceTable[row], sizeof *record);
+    return row;
+}
+
+// After a prompt: the table still holds the records the rows were made from.
+bool sameScanShown(unsigned scan)
+{
+    Locked lock;
+    return tableScan == scan && shownScan == scan;
+}
+
+void rebootSelected(HWND dialog)
+{
+    DeviceRecord record;
+    int device = selectedRowDevice(dialog, &record);
+    if (device < 0)
+        return;
+    selectedDevice = device;
+    unsigned scan = shownScan;
+    char format[256] = "";
+    LoadStringA(resources(), IDS_REBOOT_CONFIRM, format, sizeof format);
+    char text[512];
+    formatRebootPrompt(format, &record, text, sizeof text);
+    if (MessageBoxA(dialog, text, "WARNING", MB_OKCANCEL | MB_ICONWARNING) != IDOK)
+        return;
+    // A scan that replaced the list while the question was open took the device with it.
+    if (!sameScanShown(scan))
+        return;
+    rebootDevice(dialog, device);
+}
+
+void networkSettingsOfSelected(HWND dialog)
+{
+    DeviceRecord record;
+    int device = selectedRowDevice(dialog, &record);
+    if (device < 0)
+        return;
+    selectedDevice = device;
+    // The device may answer at new addresses now.
+    if (showNetworkConfig(dialog) == IDOK)
+        startScan(dialog);
+}
+
+void deviceSettingsOfSelected(HWND dialog)
+{
+    DeviceRecord record;
+    int device = selectedRowDevice(dialog, &record);
+    if (device < 0)
+        return;
+    selectedDevice = device;
+    if (getSerialPortConfigs(dialog, device, 0))
+        showConfigureDevice(dialog);
+}
+
+void browseSelected(HWND dialog)
+{
+    DeviceRecord record;
+    int device = selectedRowDevice(dialog, &record);
+    if (device < 0)
+        return;
+    selectedDevice = device;
+    char address[64];
+    formatDeviceWebAddress(&record, address, sizeof address);
+    openWebAddress(dialog, address);
+}
+
+LRESULT CALLBACK deviceListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WNDPROC old = (WNDPROC)GetPropA(list, OLD_LIST_PROC);
+    if (message == WM_LBUTTONDBLCLK)
+        deviceSettingsOfSelected(GetParent(list));
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)old);
+        RemovePropA(list, OLD_LIST_PROC);
+    }
+    return CallWindowProcA(old, list, message, wParam, lParam);
+}
+
+void setUpDeviceList(HWND dialog)
+{
+    static const int titles[DEVICE_COLUMNS] = {IDS_COL_MODEL, IDS_COL_SN, IDS_COL_FIRMWARE, IDS_COL_IP_ADDRESS,
+                                               IDS_COL_WEB_PORT};
+    static const int widths[DEVICE_COLUMNS] = {100, 150, 130, 150, 90};
+    HWND list = deviceList(dialog);
+    for (int i = 0; i < DEVICE_COLUMNS; i++) {
+        char title[128] = "";
+        LoadStringA(resources(), titles[i], title, sizeof title);
+        LVCOLUMNA column = {};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = widths[i];
+        column.pszText = title;
+        column.iSubItem = i;
+        if (SendMessageA(list, LVM_INSERTCOLUMNA, i, (LPARAM)&column) < 0)
+            return;
+    }
+    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    LONG_PTR old = SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)deviceListProc);
+    SetPropA(list, OLD_LIST_PROC, (HANDLE)old);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        shownScan = 0;
+        listPaintingHeld = false;
+        setUpDeviceList(dialog);
+        startScan(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_SCAN_DEVICE:
+            startScan(dialog);
+            return TRUE;
+        case IDC_REBOOT_DEVICE:
+            rebootSelected(dialog);
+            return TRUE;
+        case IDC_NETWORK_SETTINGS:
+            networkSettingsOfSelected(dialog);
+            return TRUE;
+        case IDC_DEVICE_SETTINGS:
+            deviceSettingsOfSelected(dialog);
+            return TRUE;
+        case IDC_BROWSE_DEVICE:
+            browseSelected(dialog);
+            return TRUE;
+        case IDOK:
+        case IDCANCEL:
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        }
+        return FALSE;
+    case WM_SCAN_BEGIN:
+        beginShownScan(dialog, (unsigned)wParam);
+        return TRUE;
+    case WM_SCAN_ROW:
+        listStoredRow(dialog, (unsigned)wParam, (int)lParam);
+        return TRUE;
+    case WM_SCAN_EXTRA_ROW:
+        listExtraRow(dialog, (unsigned)wParam, (DeviceRecord*)lParam);
+        return TRUE;
+    case WM_SCAN_END:
+        endShownScan(dialog);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam != LIST_PAINT_TIMER)
+            return FALSE;
+        releaseListPainting(dialog);
+        return TRUE;
+    case WM_DESTROY:
+        detachScanWindow(dialog);
+        return FALSE;
+    }
+    return FALSE;
+}
+
+void openScanDialog(HWND owner)
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    DialogBoxParamA(resources(), MAKEINTRESOURCEA(IDD_SCAN_DEVICES), owner, scanDialogProc, 0);
+}

@@ -1,0 +1,124 @@
+// A full table: 1024 simulated devices listed in one scan, how long that
+// takes, and rows beyond the table's last slot.
+#include "tests/win32/scan/scan_test_util.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+int64_t nowMs()
+{
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    int64_t t = ((int64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+    return t / 10000 - 11644473600000LL;   // Unix epoch, as devsim logs its times
+}
+
+class ScanScale : public LabTest {
+protected:
+    // Opens a window and returns milliseconds from the probe (as the first
+    // device logged it) to the moment the list held `rows` rows; *stored
+    // receives the time to the moment the table held them.
+    int64_t timedScan(ScanWindow& w, int rows, int64_t* stored)
+    {
+        int64_t listed = 0, full = 0;
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < 20000) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            if (!full && storedDeviceCount() >= rows)
+                full = nowMs();
+            if (!listed && w.rowCount() >= rows)
+                listed = nowMs();
+            if (!scanInProgress() && w.scanEnabled())
+                break;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        }
+        std::vector<std::string> probes = lab->log(1, 128);
+        if (!listed || probes.empty())
+            return -1;
+        int64_t probe = atoll(logField(probes.back(), "time").c_str());
+        *stored = full - probe;
+        return listed - probe;
+    }
+};
+
+}  // namespace
+
+TEST_F(ScanScale, ListsAThousandAndTwentyFourDevicesInOneScan)
+{
+    devices("device sn=SCALE count=1024 ip=10.231.1.1 model=DS-SCALE fw=4.2.1\n");
+    ScanWindow w;
+    int64_t stored = 0;
+    int64_t took = timedScan(w, MAX_DEVICES, &stored);
+    ASSERT_TRUE(w.waitScanEnd());
+    ASSERT_EQ(MAX_DEVICES, w.rowCount()) << "every reply listed";
+    ASSERT_EQ(MAX_DEVICES, storedDeviceCount());
+    EXPECT_EQ("SCALE0000001", w.cell(0, 1));
+    EXPECT_EQ("SCALE0001024", w.cell(1023, 1));
+    EXPECT_EQ("10.231.5.0", w.cell(1023, 3));
+    for (int i = 0; i < MAX_DEVICES; i += 97)
+        EXPECT_EQ(w.cell(i, 1), serialOf(i)) << "row " << i;
+    ASSERT_GE(took, 0);
+    // devsim spaces its 1024 replies 1 ms apart: the last leaves about 1023 ms after the probe.
+    EXPECT_LT(took, 5000);
+    printf("[ scale    ] 1024 devices, replies 1 ms apart: probe to 1024 records stored in %lld ms, "
+           "to 1024 rows listed in %lld ms\n", (long long)stored, (long long)took);
+    RecordProperty("probe_to_rows_ms", (int)took);
+    lab->screenshot("scan-1024-devices");
+}
+
+// Replies 100 us apart: how many a scan takes in when they come ten times faster.
+TEST_F(ScanScale, RepliesTenTimesFasterAreCountedNotRequired)
+{
+    devices("device sn=SCALE count=1024 ip=10.231.1.1\n", "--discover-spacing-us 100");
+    ScanWindow w;
+    int64_t stored = 0;
+    int64_t took = timedScan(w, MAX_DEVICES, &stored);
+    ASSERT_TRUE(w.waitScanEnd());
+    EXPECT_EQ(w.rowCount(), storedDeviceCount());
+    printf("[ scale    ] 1024 devices, replies 100 us apart: %d listed%s", w.rowCount(),
+           took >= 0 ? "" : " (the rest overflowed the socket's receive buffer)\n");
+    if (took >= 0)
+        printf(", all in %lld ms after the probe\n", (long long)took);
+    RecordProperty("rows_listed_spacing_100us", w.rowCount());
+}
+
+TEST_F(ScanScale, RowsBeyondTheTableAreListedButRefusedByEveryAction)
+{
+    devices("device sn=SCALE count=1024 ip=10.231.1.1 model=DS-SCALE\n");
+    bool ok = false;
+    lab->ctl("misbehave 1024 dup=2 on=discover", &ok);
+    ASSERT_TRUE(ok);
+    ScanWindow w;
+    ASSERT_TRUE(w.waitScanEnd(20000));
+    ASSERT_EQ(MAX_DEVICES + 2, w.rowCount());
+    EXPECT_EQ(MAX_DEVICES, storedDeviceCount());
+    EXPECT_EQ("SCALE0001024", w.cell(MAX_DEVICES + 1, 1));
+    EXPECT_EQ("10.231.5.0", w.cell(MAX_DEVICES + 1, 3));
+
+    DialogWatcher watcher(IDOK);
+    Recorders::networkResult() = IDOK;
+    for (int row : {(int)MAX_DEVICES, MAX_DEVICES + 1}) {
+        w.select(row);
+        for (int id : {IDC_REBOOT_DEVICE, IDC_NETWORK_SETTINGS, IDC_DEVICE_SETTINGS, IDC_BROWSE_DEVICE})
+            w.press(id);
+        SendMessageA(w.list(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
+    }
+    pumpMessages(200);
+    EXPECT_EQ(0u, watcher.boxes.size());
+    EXPECT_EQ(0u, Recorders::addresses().size());
+    EXPECT_EQ(0, Recorders::networkOpened());
+    EXPECT_EQ(0, Recorders::configureOpened());
+    EXPECT_FALSE(scanInProgress());
+    EXPECT_EQ(1u, lab->log(1024).size()) << "only the probe reached the device";
+
+    // The last stored row still works.
+    w.select(MAX_DEVICES - 1);
+    w.press(IDC_BROWSE_DEVICE);
+    EXPECT_EQ((std::vector<std::string>{"http://10.231.5.0:80"}), Recorders::addresses());
+}
