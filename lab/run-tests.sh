@@ -51,6 +51,16 @@ rc=$?
 grep -aE '^[0-9]+/[0-9]+ Test|tests passed|FAILED' "$LOGS/win32.log"
 tier win32 $rc "$LOGS/win32.log"
 
+echo "== win32 tier in the lab (Wine against devsim)"
+for script in "$ROOT"/tests/win32/*/run_in_lab.sh; do
+    suite=$(basename "$(dirname "$script")")
+    bash "$script" --build "$ROOT/build/win64" --devsim "$ROOT/build/native/bin/devsim" \
+        > "$LOGS/lab-$suite.log" 2>&1
+    rc=$?
+    grep -aE '^\[  (PASSED|FAILED)  \]|tests ran' "$LOGS/lab-$suite.log"
+    tier "lab-$suite" $rc "$LOGS/lab-$suite.log"
+done
+
 echo "== e2e tier (Wine, real binaries)"
 inlab bash "$ROOT/tests/e2e/run.sh" > "$LOGS/e2e.log" 2>&1
 rc=$?
