@@ -8,7 +8,7 @@ WIN       := $(BUILD)/win64
 WIN32     := $(BUILD)/win32
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps configure build native win win32 test test-native test-win32 test-e2e run dist clean
+.PHONY: all deps configure build native win win32 test test-native test-win32 test-e2e run bench dist clean
 
 all: build
 
@@ -54,6 +54,9 @@ test: build
 
 run: build
 	bash lab/run.sh
+
+bench: build
+	bash lab/bench.sh
 
 # The shipped binaries (i686) with installation notes.
 dist: win32

@@ -126,6 +126,9 @@ int handleMainCommand(HWND window, int command)
     case IDM_CLEAR_COUNTERS:
         clearSelectedCounters();
         return 1;
+    case IDM_MONITOR_COM:
+        monitorSelectedPort(window);
+        return 1;
     case IDM_VISIT_WEBSITE:
         openWebAddress(window, MAKER_WEB_ADDRESS);
         return 1;

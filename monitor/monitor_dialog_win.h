@@ -1,0 +1,19 @@
+// The Monitor window: one port's captured traffic, a row per record, and the dump of the selected one.
+#pragma once
+#include <windows.h>
+
+#include "ports/port_table.h"
+
+enum { MONITOR_TIMER_ID = 1, MONITOR_TIMER_PERIOD_MS = 1 };
+
+INT_PTR CALLBACK monitorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The entry the Monitor shows, or null when monitoredEntry names none in the mapped table.
+PortEntry* monitoredPortEntry();
+
+// One timer tick: sets Start and Stop from the host's captureActive and, while
+// capturing, appends a row for every record the host wrote since the last tick.
+void pollCapture(HWND dialog);
+
+// Shows the dump of ring slot `slot` in the detail box; a slot of -1 empties it.
+void renderRecordDetail(HWND dialog, int slot);
