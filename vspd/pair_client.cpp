@@ -23,7 +23,7 @@ typedef int PairSocket;
 #define PAIR_NO_SOCKET (-1)
 #endif
 
-enum { REPLY_MAX = 2048 };
+enum { REPLY_MAX = PAIR_REPLY_MAX };
 
 static int upperChar(int c)
 {
@@ -65,7 +65,14 @@ int pairNullComNumber(const char* name)
 
 int pairControlPort()
 {
+#ifdef _WIN32
+    // The process's own environment, not a C runtime's copy made at start-up.
+    char buffer[16];
+    DWORD n = GetEnvironmentVariableA("PARLO_PAIRD_PORT", buffer, sizeof buffer);
+    const char* text = n > 0 && n < sizeof buffer ? buffer : nullptr;
+#else
     const char* text = getenv("PARLO_PAIRD_PORT");
+#endif
     if (!text || !*text)
         return PAIRD_DEFAULT_PORT;
     long value = 0;
@@ -92,6 +99,21 @@ static int parseNumber(const char* text, uint32_t* out, const char** end)
         return 0;
     *out = (uint32_t)value;
     *end = text + count;
+    return 1;
+}
+
+// Checks the values of an existing pair and fills *out; 0 when one is out of range.
+static int fillPairInfo(uint32_t open, uint32_t baud, uint32_t data, uint32_t parity, uint32_t stop,
+                        PairInfo* out)
+{
+    if (open > 1 || data < 5 || data > 8 || parity > 4 || stop > 2)
+        return 0;
+    out->exists = 1;
+    out->open = (int32_t)open;
+    out->baudRate = baud;
+    out->dataBits = (int32_t)data;
+    out->parity = (int32_t)parity;
+    out->stopBits = (int32_t)stop;
     return 1;
 }
 
@@ -139,15 +161,73 @@ int pairParseQueryReply(const char* line, PairInfo* out)
         if (!seen[k])
             return 0;
     }
-    if (values[1] > 1 || values[3] < 5 || values[3] > 8 || values[4] > 4 || values[5] > 2)
+    return fillPairInfo(values[1], values[2], values[3], values[4], values[5], out);
+}
+
+// One "COMn=open,baud,data,parity,stop,nullopen[,...]" word of a QUERYALL reply.
+static int parseQueryAllWord(const char* word, const char** end, int* com, PairInfo* out)
+{
+    const char* equals = strchr(word, '=');
+    const char* space = strchr(word, ' ');
+    if (!equals || (space && space < equals) || equals - word > 6)
         return 0;
-    info.exists = 1;
-    info.open = (int32_t)values[1];
-    info.baudRate = values[2];
-    info.dataBits = (int32_t)values[3];
-    info.parity = (int32_t)values[4];
-    info.stopBits = (int32_t)values[5];
-    *out = info;
+    char name[8];
+    memcpy(name, word, (size_t)(equals - word));
+    name[equals - word] = 0;
+    *com = pairComNumber(name);
+    if (!*com)
+        return 0;
+    uint32_t values[6];
+    const char* p = equals + 1;
+    for (int k = 0; k < 6; k++) {
+        uint64_t value = 0;
+        int digits = 0;
+        while (p[digits] >= '0' && p[digits] <= '9' && digits <= 10) {
+            value = value * 10 + (uint32_t)(p[digits] - '0');
+            digits++;
+        }
+        if (digits == 0 || digits > 10 || value > 0xFFFFFFFFu)
+            return 0;
+        values[k] = (uint32_t)value;
+        p += digits;
+        if (k < 5 && *p++ != ',')
+            return 0;
+    }
+    // Values added later are skipped.
+    while (*p == ',' || (*p >= '0' && *p <= '9'))
+        p++;
+    if (*p != ' ' && *p != 0)
+        return 0;
+    if (values[5] > 1)
+        return 0;
+    *end = p;
+    return fillPairInfo(values[0], values[1], values[2], values[3], values[4], out);
+}
+
+int pairParseQueryAllReply(const char* line, PairInfo* out, int count)
+{
+    if (!out || count <= 0)
+        return 0;
+    memset(out, 0, sizeof *out * (size_t)count);
+    if (!line || strncmp(line, "OK", 2) != 0 || (line[2] != ' ' && line[2] != 0))
+        return 0;
+    const char* p = line + 2;
+    while (*p) {
+        if (*p == ' ') {
+            p++;
+            continue;
+        }
+        int com = 0;
+        PairInfo info;
+        const char* end = nullptr;
+        if (!parseQueryAllWord(p, &end, &com, &info)) {
+            memset(out, 0, sizeof *out * (size_t)count);
+            return 0;
+        }
+        if (com < count)
+            out[com] = info;
+        p = end;
+    }
     return 1;
 }
 
@@ -397,6 +477,19 @@ int pairQuery(const char* com, PairInfo* out)
     if (result != 1)
         return result;
     return pairParseQueryReply(reply, out) ? 1 : -1;
+}
+
+int pairQueryAll(PairInfo* out, int count)
+{
+    if (!out || count <= 0)
+        return 0;
+    memset(out, 0, sizeof *out * (size_t)count);
+    static const char text[] = "QUERYALL\n";
+    char reply[REPLY_MAX];
+    int result = request(text, reply, sizeof reply);
+    if (result != 1)
+        return result;
+    return pairParseQueryAllReply(reply, out, count) ? 1 : -1;
 }
 
 int pairPing()

@@ -25,6 +25,10 @@
 //                               parity=<0..4> stop=<0..2> nullopen=<0|1>
 //   LIST                  -> OK COM5 COM7 ...   (the pairs, by COM number;
 //                                                  "OK" alone when none)
+//   QUERYALL              -> OK COM5=<open>,<baud>,<data>,<parity>,<stop>,<nullopen> COM7=...
+//                            (every pair as QUERY reports it, by COM number;
+//                             "OK" alone when none; a reader skips values
+//                             added after the sixth)
 //
 //   Bytes written to a side that nobody has open are dropped, as on a cable
 //   with nothing at the far end, and a side starts empty when it is opened.
@@ -53,6 +57,7 @@ enum {
     PAIR_TIMEOUT_MS = 500,       // for the connect, and again for the reply
     PAIR_MAX_COM = 256,
     PAIR_REQUEST_MAX = 128,      // characters in a request line, without "\n"
+    PAIR_REPLY_MAX = 8192,       // longest reply line, "\n" included (QUERYALL of 256 pairs fits)
 };
 
 struct PairInfo {
@@ -74,6 +79,9 @@ int pairCreate(const char* com, const char* nullName);
 int pairDelete(const char* com);
 int pairQuery(const char* com, PairInfo* out);
 int pairPing();
+// Fills out[n] for COMn, 0 <= n < count (out[0] and pairs the daemon does
+// not hold read exists=0). Same results as the calls above.
+int pairQueryAll(PairInfo* out, int count);
 
 // The control port: PARLO_PAIRD_PORT when it holds 1..65535, else 47311.
 int pairControlPort();
@@ -86,3 +94,7 @@ int pairNullComNumber(const char* name);
 // Parses the text of a QUERY reply (without its line end). Returns 1 and
 // fills *out when it is a well-formed "OK exists=..." line, 0 otherwise.
 int pairParseQueryReply(const char* line, PairInfo* out);
+// Parses a QUERYALL reply into out[0..count-1] as pairQueryAll describes.
+// Pairs numbered count or above are skipped. Returns 1 when the whole line
+// is well formed, 0 otherwise (out is then all exists=0).
+int pairParseQueryAllReply(const char* line, PairInfo* out, int count);

@@ -1,11 +1,28 @@
-// VSPDCTL.DLL: creates, deletes and queries virtual serial port pairs. It
-// keeps a record of its pairs in the registry so create and delete
-// round-trip across processes and restarts.
+// VSPDCTL.DLL: creates, deletes and queries virtual serial port pairs through
+// the pair daemon, and keeps a record of them in the registry so create and
+// delete round-trip across processes and restarts.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstring>
 
+#include "vspd/pair_client.h"
 #include "vspd/vspdctl.h"
+
+static INIT_ONCE socketsOnce = INIT_ONCE_STATIC_INIT;
+
+static BOOL CALLBACK startSockets(INIT_ONCE*, void*, void**)
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    return TRUE;
+}
+
+// Started on first use, never from DllMain (the loader lock forbids it).
+static void needSockets()
+{
+    InitOnceExecuteOnce(&socketsOnce, startSockets, nullptr, nullptr);
+}
 
 static int validName(const char* name)
 {
@@ -24,10 +41,8 @@ static HKEY openRecord(REGSAM access)
     return key;
 }
 
-extern "C" __declspec(dllexport) unsigned char WINAPI CreatePair(const char* comName, const char* nullName)
+static int writeRecord(const char* comName, const char* nullName)
 {
-    if (!validName(comName) || !validName(nullName))
-        return 0;
     HKEY key = openRecord(KEY_SET_VALUE);
     if (!key)
         return 0;
@@ -37,10 +52,8 @@ extern "C" __declspec(dllexport) unsigned char WINAPI CreatePair(const char* com
     return r == ERROR_SUCCESS;
 }
 
-extern "C" __declspec(dllexport) unsigned char WINAPI DeletePair(const char* comName)
+static int removeRecord(const char* comName)
 {
-    if (!validName(comName))
-        return 0;
     HKEY key = openRecord(KEY_SET_VALUE);
     if (!key)
         return 0;
@@ -49,11 +62,8 @@ extern "C" __declspec(dllexport) unsigned char WINAPI DeletePair(const char* com
     return r == ERROR_SUCCESS;
 }
 
-extern "C" __declspec(dllexport) unsigned char WINAPI QueryBus(const char* comName, VspdPairInfo* info)
+static int inRecord(const char* comName)
 {
-    if (!validName(comName) || !info || info->size < sizeof(VspdPairInfo))
-        return 0;
-    memset(reinterpret_cast<char*>(info) + sizeof info->size, 0, sizeof *info - sizeof info->size);
     HKEY key = openRecord(KEY_QUERY_VALUE);
     if (!key)
         return 0;
@@ -62,8 +72,119 @@ extern "C" __declspec(dllexport) unsigned char WINAPI QueryBus(const char* comNa
     DWORD type;
     LONG r = RegQueryValueExA(key, comName, nullptr, &type, reinterpret_cast<BYTE*>(nullName), &size);
     RegCloseKey(key);
-    info->exists = r == ERROR_SUCCESS && type == REG_SZ;
+    return r == ERROR_SUCCESS && type == REG_SZ;
+}
+
+static void clearInfo(VspdPairInfo* info)
+{
+    memset(info, 0, sizeof *info);
+    info->size = sizeof *info;
+}
+
+static void fillFromDaemon(VspdPairInfo* info, const PairInfo* pair)
+{
+    info->daemon = 1;
+    info->exists = pair->exists ? 1 : 0;
+    if (!pair->exists)
+        return;
+    info->open = pair->open ? 1 : 0;
+    info->baudRate = pair->baudRate;
+    info->dataBits = (uint8_t)pair->dataBits;
+    info->parity = (uint8_t)pair->parity;
+    info->stopBits = (uint8_t)pair->stopBits;
+}
+
+extern "C" __declspec(dllexport) unsigned char WINAPI CreatePair(const char* comName, const char* nullName)
+{
+    if (!validName(comName) || !validName(nullName))
+        return 0;
+    needSockets();
+    int made = pairCreate(comName, nullName);
+    if (made == 0) {
+        removeRecord(comName);
+        return 0;
+    }
+    // With no daemon the record is all there is; a later daemon run starts empty.
+    return writeRecord(comName, nullName) || made == 1;
+}
+
+extern "C" __declspec(dllexport) unsigned char WINAPI DeletePair(const char* comName)
+{
+    if (!validName(comName))
+        return 0;
+    needSockets();
+    int removed = pairDelete(comName) == 1;
+    if (removeRecord(comName))
+        removed = 1;
+    return (unsigned char)removed;
+}
+
+extern "C" __declspec(dllexport) unsigned char WINAPI QueryBus(const char* comName, VspdPairInfo* info)
+{
+    if (!info || info->size < sizeof(VspdPairInfo))
+        return 0;
+    clearInfo(info);
+    if (!validName(comName))
+        return 0;
+    needSockets();
+    PairInfo pair;
+    memset(&pair, 0, sizeof pair);
+    int answer = pairQuery(comName, &pair);
+    if (answer == 1)
+        fillFromDaemon(info, &pair);
+    else if (answer < 0)
+        info->exists = (uint8_t)inRecord(comName);
     return info->exists;
+}
+
+// Without a daemon: the record's pairs, by the number in their COM name.
+static unsigned fillFromRecord(VspdPairInfo* infos, unsigned count)
+{
+    HKEY key = openRecord(KEY_QUERY_VALUE);
+    if (!key)
+        return 0;
+    unsigned found = 0;
+    for (DWORD index = 0;; index++) {
+        char name[64];
+        DWORD nameSize = sizeof name;
+        DWORD type;
+        LONG r = RegEnumValueA(key, index, name, &nameSize, nullptr, &type, nullptr, nullptr);
+        if (r == ERROR_MORE_DATA)
+            continue;
+        if (r != ERROR_SUCCESS)
+            break;
+        int com = pairComNumber(name);
+        if (type != REG_SZ || com <= 0 || (unsigned)com >= count || infos[com].exists)
+            continue;
+        infos[com].exists = 1;
+        found++;
+    }
+    RegCloseKey(key);
+    return found;
+}
+
+extern "C" __declspec(dllexport) unsigned WINAPI QueryBusAll(VspdPairInfo* infos, unsigned count)
+{
+    if (!infos || count == 0 || infos[0].size < sizeof(VspdPairInfo))
+        return 0;
+    for (unsigned n = 0; n < count; n++)
+        clearInfo(&infos[n]);
+    needSockets();
+    PairInfo pairs[PAIR_MAX_COM + 1];
+    int answer = pairQueryAll(pairs, PAIR_MAX_COM + 1);
+    unsigned found = 0;
+    if (answer == 1) {
+        for (unsigned n = 0; n < count; n++) {
+            infos[n].daemon = 1;
+            if (n <= PAIR_MAX_COM && pairs[n].exists) {
+                fillFromDaemon(&infos[n], &pairs[n]);
+                found++;
+            }
+        }
+    }
+    if (answer < 0)
+        found = fillFromRecord(infos, count);
+    return found;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, void*) { return TRUE; }

@@ -139,11 +139,13 @@ void handleRequest(Daemon* d, const char* line, int length, char* reply, int siz
 
     const char* command = words[0];
     const char* error = nullptr;
-    if (equalsNoCase(command, "PING") || equalsNoCase(command, "LIST")) {
+    if (equalsNoCase(command, "PING") || equalsNoCase(command, "LIST") || equalsNoCase(command, "QUERYALL")) {
         if (count != 1)
             error = "bad request";
         else if (equalsNoCase(command, "LIST"))
             return formatList(d, reply, size);
+        else if (equalsNoCase(command, "QUERYALL"))
+            return formatQueryAll(d, reply, size);
     } else if (equalsNoCase(command, "CREATE")) {
         int com = count == 3 ? pairComNumber(words[1]) : 0;
         int nullCom = count == 3 ? pairNullComNumber(words[2]) : 0;

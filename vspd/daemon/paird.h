@@ -8,8 +8,8 @@
 enum {
     PAIRD_MAX_CLIENTS = 32,
     PAIRD_RELAY_BUF = 4096,      // bytes held per direction while the far side is full
-    PAIRD_OUT_BUF = 4096,        // reply bytes held per client
-    PAIRD_REPLY_MAX = 2048,      // longest reply line (LIST of all 256 names fits)
+    PAIRD_OUT_BUF = 16384,       // reply bytes held per client
+    PAIRD_REPLY_MAX = PAIR_REPLY_MAX,   // longest reply line (QUERYALL of all 256 pairs fits)
     PAIRD_CLIENT_IDLE_MS = 30000,
     PAIRD_PATH_MAX = 4096,
     PAIRD_PTS_MAX = 32,
@@ -109,6 +109,7 @@ const char* createPair(Daemon* d, int com);
 const char* deletePair(Daemon* d, int com);
 void formatQuery(Daemon* d, int com, char* reply, int size);
 void formatList(const Daemon* d, char* reply, int size);
+void formatQueryAll(Daemon* d, char* reply, int size);
 void deleteAllPairs(Daemon* d);
 
 // relay.cpp

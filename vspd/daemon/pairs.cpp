@@ -96,25 +96,55 @@ void deleteAllPairs(Daemon* d)
     writeStateFile(d);
 }
 
-void formatQuery(Daemon* d, int com, char* reply, int size)
+// The state of a used pair as QUERY reports it, asking the kernel now rather
+// than trusting the last event.
+static void pairState(Daemon* d, int com, PairInfo* info, int* nullOpen)
 {
     Pair* p = &d->pairs[com];
-    if (!p->used) {
+    refreshSide(d, com, SIDE_APP);
+    refreshSide(d, com, SIDE_NULL);
+    memset(info, 0, sizeof *info);
+    if (!p->used)
+        return;
+    if (!readLineSettings(p->side[SIDE_APP].master, info)) {
+        info->baudRate = 9600;
+        info->dataBits = 8;
+    }
+    info->exists = 1;
+    info->open = p->side[SIDE_APP].open ? 1 : 0;
+    *nullOpen = p->side[SIDE_NULL].open ? 1 : 0;
+}
+
+void formatQuery(Daemon* d, int com, char* reply, int size)
+{
+    if (!d->pairs[com].used) {
         snprintf(reply, (size_t)size, "OK exists=0");
         return;
     }
-    // Ask the kernel now rather than trust the last event.
-    refreshSide(d, com, SIDE_APP);
-    refreshSide(d, com, SIDE_NULL);
     PairInfo info;
-    memset(&info, 0, sizeof info);
-    if (!readLineSettings(p->side[SIDE_APP].master, &info)) {
-        info.baudRate = 9600;
-        info.dataBits = 8;
-    }
+    int nullOpen = 0;
+    pairState(d, com, &info, &nullOpen);
     snprintf(reply, (size_t)size, "OK exists=1 open=%d baud=%u data=%d parity=%d stop=%d nullopen=%d",
-             p->side[SIDE_APP].open ? 1 : 0, (unsigned)info.baudRate, (int)info.dataBits,
-             (int)info.parity, (int)info.stopBits, p->side[SIDE_NULL].open ? 1 : 0);
+             (int)info.open, (unsigned)info.baudRate, (int)info.dataBits, (int)info.parity,
+             (int)info.stopBits, nullOpen);
+}
+
+// All pairs in one line, so a host can follow every port with one request.
+void formatQueryAll(Daemon* d, char* reply, int size)
+{
+    int used = snprintf(reply, (size_t)size, "OK");
+    for (int com = 1; com <= PAIR_MAX_COM && used > 0 && used < size; com++) {
+        if (!d->pairs[com].used)
+            continue;
+        PairInfo info;
+        int nullOpen = 0;
+        pairState(d, com, &info, &nullOpen);
+        if (!d->pairs[com].used)
+            continue;
+        used += snprintf(reply + used, (size_t)(size - used), " COM%d=%d,%u,%d,%d,%d,%d", com, (int)info.open,
+                         (unsigned)info.baudRate, (int)info.dataBits, (int)info.parity, (int)info.stopBits,
+                         nullOpen);
+    }
 }
 
 void formatList(const Daemon* d, char* reply, int size)

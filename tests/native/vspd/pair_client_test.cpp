@@ -174,7 +174,7 @@ TEST(PairClient, RepliesOtherThanOkOrErrAreNoAnswer)
         EXPECT_EQ(-1, pairPing());
     }
     {
-        FakeDaemon flood(FakeDaemon::REPLY, "OK " + std::string(5000, 'x') + "\n");
+        FakeDaemon flood(FakeDaemon::REPLY, "OK " + std::string(PAIR_REPLY_MAX + 100, 'x') + "\n");
         EXPECT_EQ(-1, pairPing());
     }
     {
