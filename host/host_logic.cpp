@@ -135,3 +135,53 @@ void captureTraffic(PortEntry* e, int rx, const uint8_t* data, size_t length, in
         length -= n;
     }
 }
+
+void recordTraffic(PortEntry* e, int rx, const uint8_t* data, size_t length, int64_t nowTicks)
+{
+    if (length == 0)
+        return;
+    if (rx)
+        e->rxBytes += (int64_t)length;
+    else
+        e->txBytes += (int64_t)length;
+    captureTraffic(e, rx, data, length, nowTicks);
+}
+
+void publishPairInfo(PortEntry* e, const VspdPairInfo* info)
+{
+    int known = info && info->exists && info->daemon;
+    int valid = known && info->dataBits >= 5 && info->dataBits <= 8 && info->parity <= 4 && info->stopBits <= 2;
+    if (!valid) {
+        e->comOpen = 0;
+        writeShared(&e->comBaudRate, 0u);
+        e->comDataBits = 0;
+        e->comParity = 0;
+        e->comStopBits = 0;
+        return;
+    }
+    writeShared(&e->comBaudRate, info->baudRate);
+    e->comDataBits = info->dataBits;
+    e->comParity = info->parity;
+    e->comStopBits = info->stopBits;
+    // Last, so the manager never shows an open port with old settings.
+    e->comOpen = info->open ? 1 : 0;
+}
+
+int hostPortNumber(const PortEntry* e)
+{
+    char name[sizeof e->portName];
+    copyField(name, sizeof name, e->portName, sizeof e->portName);
+    static const char prefix[] = PORT_NAME_PREFIX "COM";
+    if (strncmp(name, prefix, sizeof prefix - 1) != 0)
+        return 0;
+    const char* digits = name + sizeof prefix - 1;
+    if (digits[0] < '1' || digits[0] > '9')
+        return 0;
+    int value = 0;
+    for (int i = 0; digits[i]; i++) {
+        if (i >= 3 || digits[i] < '0' || digits[i] > '9')
+            return 0;
+        value = value * 10 + (digits[i] - '0');
+    }
+    return value <= 256 ? value : 0;
+}

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "ports/port_table.h"
+#include "vspd/vspdctl.h"
 
 // The platform side of one port, supplied by the service.
 struct HostPortOps {
@@ -36,3 +37,15 @@ void clearHostFields(PortEntry* entry);
 
 // Atomic compare-and-swap on a shared word; returns 1 when it swapped.
 int swapShared(volatile int32_t* word, int32_t expected, int32_t desired);
+
+// Counts traffic that was carried (rx: bytes from the network, else bytes to
+// it) and captures it while capture is active.
+void recordTraffic(PortEntry* entry, int rx, const uint8_t* data, size_t length, int64_t nowTicks);
+
+// Publishes the pair's open state and line settings from the driver library;
+// a missing or unknown pair shows as closed, with no settings.
+void publishPairInfo(PortEntry* entry, const VspdPairInfo* info);
+
+// The COM number of an entry whose portName is exactly "\\.\NULL_COM<n>"
+// (n 1-256, no leading zero), else 0: the host opens no other device.
+int hostPortNumber(const PortEntry* entry);

@@ -1,39 +1,26 @@
-// The host's pass over the table: take-up, requests and capture for every entry.
-#include <windows.h>
-
+// The host's pass over the table: take-up, requests and capture for every
+// entry, and the timers of the ports it holds.
+#include "host/host_io_win.h"
 #include "host/host_logic.h"
 #include "host/host_ports_win.h"
-#include "host/host_restore.h"
 #include "ports/port_table.h"
 
 static HostPortState portStates[PORT_TABLE_ENTRIES];
-static int64_t tickRate;
 
-static int64_t nowTicks()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
-}
-
-static int openPort(void*, int) { return 1; }
-static void closePort(void*, int) {}
-
-static void startLink(void*, int index)
-{
-    writeShared(&portTable->entries[index].linkState, LINK_CONNECTING);
-}
-
-static void stopLink(void*, int) {}
+static int openPort(void*, int index) { return portOpen(index); }
+static void closePort(void*, int index) { portClose(index); }
+static void startLink(void*, int index) { portStartLink(index); }
+static void stopLink(void*, int index) { portStopLink(index); }
 
 static const HostPortOps portOps = {nullptr, openPort, closePort, startLink, stopLink};
 
 int startHostPorts()
 {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    tickRate = f.QuadPart;
-    restorePortsFromConfigFile();
+    initPorts();
+    if (!startHostIo())
+        return 0;
+    startResolver();
+    startPairRefresh();
     return 1;
 }
 
@@ -41,14 +28,39 @@ void serviceAllPorts()
 {
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
         serviceHostEntry(portTable, i, &portStates[i], &portOps);
-        if (portStates[i].held)
-            serviceCaptureCommand(&portTable->entries[i], nowTicks(), tickRate);
+        if (!portStates[i].held)
+            continue;
+        serviceCaptureCommand(&portTable->entries[i], hostNowTicks(), hostTickRate());
+        portPass(i);
     }
+}
+
+void waitForHostIo(DWORD waitMs)
+{
+    runHostIo(waitMs);
+}
+
+void wakeHost()
+{
+    wakeHostIo();
 }
 
 void stopHostPorts()
 {
-    for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
-        if (portStates[i].held && portStates[i].running)
-            stopLink(nullptr, i);
+    stopPairRefresh();
+    for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
+        if (portStates[i].held)
+            portClose(i);
+    }
+    // Let the cancelled transfers report back before the port goes.
+    for (int round = 0; round < 10; round++) {
+        int busy = 0;
+        for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
+            busy |= !portIdle(i);
+        if (!busy)
+            break;
+        runHostIo(20);
+    }
+    stopResolver();
+    stopHostIo();
 }

@@ -8,5 +8,9 @@ HANDLE createPortTableSection();
 void closePortTableSection(HANDLE section);
 
 int startHostPorts();
+// One pass over the table; the service runs it every 20 ms.
 void serviceAllPorts();
+// Carries data until waitMs have passed or wakeHost is called.
+void waitForHostIo(DWORD waitMs);
+void wakeHost();
 void stopHostPorts();

@@ -1,4 +1,5 @@
 // ParloHost.exe: the PARLOSVR service that owns the port table and the ports.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstring>
@@ -31,6 +32,7 @@ static DWORD WINAPI controlHandler(DWORD control, DWORD, void*, void*)
     case SERVICE_CONTROL_SHUTDOWN:
         reportStatus(SERVICE_STOP_PENDING);
         SetEvent(stopEvent);
+        wakeHost();
         return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
         return NO_ERROR;
@@ -49,8 +51,16 @@ static DWORD runHost()
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     reportStatus(SERVICE_RUNNING);
-    while (WaitForSingleObject(stopEvent, HOST_PASS_MS) == WAIT_TIMEOUT)
-        serviceAllPorts();
+    // Data moves as it completes; the table is looked at every 20 ms.
+    int64_t nextPass = 0;
+    while (WaitForSingleObject(stopEvent, 0) == WAIT_TIMEOUT) {
+        int64_t now = (int64_t)GetTickCount64();
+        if (now >= nextPass) {
+            serviceAllPorts();
+            nextPass = now + HOST_PASS_MS;
+        }
+        waitForHostIo((DWORD)(nextPass - now));
+    }
     stopHostPorts();
     closePortTableSection(section);
     return NO_ERROR;
@@ -69,6 +79,7 @@ static void WINAPI serviceMain(DWORD, char**)
 static BOOL WINAPI consoleHandler(DWORD)
 {
     SetEvent(stopEvent);
+    wakeHost();
     return TRUE;
 }
 

@@ -1,0 +1,530 @@
+// One port's data path: the pair's far end, the network link and the relay
+// between them, all overlapped I/O reporting to the host's completion port.
+#include <winsock2.h>
+#include <mswsock.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+#include "host/host_io_win.h"
+#include "host/host_logic.h"
+#include "host/link_logic.h"
+#include "host/relay_logic.h"
+#include "ports/port_table.h"
+
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
+enum {
+    SERIAL_BUFFER = 4096,
+    NET_BUFFER = 4096,
+    UDP_DATAGRAM_MAX = 1472,      // one Ethernet frame, never fragmented
+    SERIAL_OPEN_RETRY_MS = 500,   // a pair not there yet
+    SERIAL_REOPEN_MS = 1000,      // a pair that went away
+    HOST_OP_CONNECT = RELAY_OPS,
+    HOST_OPS = RELAY_OPS + 1,
+};
+
+struct HostOp {
+    OVERLAPPED overlapped;
+    int port;
+    int kind;                     // RelayOp or HOST_OP_CONNECT
+    uint32_t generation;          // of the handle or socket it was started on
+    int busy;
+};
+
+struct HostPort {
+    HANDLE serial;
+    uint32_t serialGeneration;
+    int64_t nextOpenAt;           // throttles take-up attempts
+    int64_t reopenAt;             // a lost serial side is tried again then (0: not lost)
+    int running;                  // the link is meant to be up
+    int readDeferred;             // an empty serial read is retried on the next pass
+    int openWanted;               // a socket waits for the last one's transfers to end
+    SOCKET sock;
+    uint32_t sockGeneration;
+    uint32_t resolveGeneration;
+    LinkMachine link;
+    LinkSettings settings;
+    sockaddr_in remote;
+    sockaddr_in from;
+    int fromLength;
+    RelayState relay;
+    HostOp ops[HOST_OPS];
+    uint8_t toNet[SERIAL_BUFFER];
+    uint8_t toSerial[NET_BUFFER];
+};
+
+static HostPort ports[PORT_TABLE_ENTRIES];
+static LPFN_CONNECTEX connectEx;
+
+static PortEntry* entryOf(int index)
+{
+    return &portTable->entries[index];
+}
+
+static void publishLink(int index)
+{
+    HostPort* p = &ports[index];
+    PortEntry* e = entryOf(index);
+    writeShared(&e->linkState, p->link.state);
+    writeShared(&e->linkDetail, p->link.detail);
+}
+
+static HostOp* startOp(HostPort* p, int index, int kind, uint32_t generation)
+{
+    HostOp* op = &p->ops[kind];
+    memset(&op->overlapped, 0, sizeof op->overlapped);
+    op->port = index;
+    op->kind = kind;
+    op->generation = generation;
+    return op;
+}
+
+// ---- the serial side ----
+
+static int openSerial(int index)
+{
+    HostPort* p = &ports[index];
+    if (p->ops[RELAY_READ_SERIAL].busy || p->ops[RELAY_WRITE_SERIAL].busy)
+        return 0;   // the last handle's transfers have not reported back yet
+    char name[sizeof entryOf(index)->portName];
+    copyField(name, sizeof name, entryOf(index)->portName, sizeof entryOf(index)->portName);
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    // A read waits for the first byte, then ends at the first pause in the
+    // stream: no polling, and bytes move as soon as they stop coming.
+    COMMTIMEOUTS timeouts = {1, 0, 0, 0, 0};
+    if (!SetCommTimeouts(h, &timeouts) || !CreateIoCompletionPort(h, hostCompletionPort(), HOST_KEY_IO, 0)) {
+        CloseHandle(h);
+        return 0;
+    }
+    p->serial = h;
+    p->serialGeneration++;
+    p->relay.serialOpen = 1;
+    p->readDeferred = 0;
+    return 1;
+}
+
+static void closeSerial(HostPort* p)
+{
+    if (p->serial == INVALID_HANDLE_VALUE || !p->serial)
+        return;
+    // Cancelled transfers still report to the port, which frees their buffers.
+    CancelIoEx(p->serial, nullptr);
+    CloseHandle(p->serial);
+    p->serial = INVALID_HANDLE_VALUE;
+    relaySerialGone(&p->relay);
+}
+
+// ---- the network side ----
+
+static void closeSocket(HostPort* p)
+{
+    if (p->sock == INVALID_SOCKET)
+        return;
+    if (!p->settings.udp) {
+        // Abortive: no TIME_WAIT left to block a quick reconnect from the same local port.
+        LINGER linger = {1, 0};
+        setsockopt(p->sock, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&linger), sizeof linger);
+    }
+    CancelIoEx(reinterpret_cast<HANDLE>(p->sock), nullptr);
+    closesocket(p->sock);
+    p->sock = INVALID_SOCKET;
+    p->sockGeneration++;
+    relayLinkDown(&p->relay);
+}
+
+static uint32_t detailOfError(DWORD error)
+{
+    switch (error) {
+    case ERROR_CONNECTION_REFUSED:
+    case WSAECONNREFUSED:
+        return LINK_DETAIL_REFUSED;
+    case ERROR_SEM_TIMEOUT:
+    case WSAETIMEDOUT:
+        return LINK_DETAIL_TIMEOUT;
+    case ERROR_NETNAME_DELETED:
+    case ERROR_CONNECTION_ABORTED:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+        return LINK_DETAIL_PEER_CLOSED;
+    }
+    return LINK_DETAIL_NETWORK;
+}
+
+static void act(int index, int actions);
+
+// A failure while up is the link dropping; before, a failed attempt.
+static void failLink(int index, uint32_t detail)
+{
+    act(index, linkFailed(&ports[index].link, detail, hostNowMs()));
+}
+
+static LPFN_CONNECTEX findConnectEx(SOCKET s)
+{
+    if (connectEx)
+        return connectEx;
+    GUID id = WSAID_CONNECTEX;
+    DWORD bytes = 0;
+    LPFN_CONNECTEX found = nullptr;
+    if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &found, sizeof found, &bytes, nullptr,
+                 nullptr) == 0)
+        connectEx = found;
+    return connectEx;
+}
+
+static int netIdle(const HostPort* p)
+{
+    return !p->ops[RELAY_RECV_NET].busy && !p->ops[RELAY_SEND_NET].busy && !p->ops[HOST_OP_CONNECT].busy;
+}
+
+static void openSocket(int index)
+{
+    HostPort* p = &ports[index];
+    int udp = p->settings.udp;
+    p->openWanted = 0;
+    if (p->link.phase != LINK_PHASE_OPENING)
+        return;   // stopped, or timed out, while it waited
+    if (!netIdle(p)) {
+        // The last socket's transfers have not reported back yet: open once they have.
+        p->openWanted = 1;
+        return;
+    }
+    SOCKET s = WSASocketW(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, udp ? IPPROTO_UDP : IPPROTO_TCP, nullptr, 0,
+                          WSA_FLAG_OVERLAPPED);
+    if (s == INVALID_SOCKET) {
+        failLink(index, LINK_DETAIL_NETWORK);
+        return;
+    }
+    sockaddr_in local;
+    memset(&local, 0, sizeof local);
+    local.sin_family = AF_INET;
+    local.sin_port = htons(p->settings.localPort);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        closesocket(s);
+        failLink(index, LINK_DETAIL_BIND);
+        return;
+    }
+    if (!CreateIoCompletionPort(reinterpret_cast<HANDLE>(s), hostCompletionPort(), HOST_KEY_IO, 0)) {
+        closesocket(s);
+        failLink(index, LINK_DETAIL_NETWORK);
+        return;
+    }
+    p->sock = s;
+    p->sockGeneration++;
+    if (udp) {
+        // An ICMP "port unreachable" must not end the receive of a UDP port.
+        BOOL off = FALSE;
+        DWORD bytes = 0;
+        WSAIoctl(s, SIO_UDP_CONNRESET, &off, sizeof off, nullptr, 0, &bytes, nullptr, nullptr);
+        act(index, linkOpened(&p->link));
+        return;
+    }
+    BOOL on = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    LPFN_CONNECTEX connectFn = findConnectEx(s);
+    if (!connectFn) {
+        failLink(index, LINK_DETAIL_NETWORK);
+        return;
+    }
+    HostOp* op = startOp(p, index, HOST_OP_CONNECT, p->sockGeneration);
+    if (!connectFn(s, reinterpret_cast<sockaddr*>(&p->remote), sizeof p->remote, nullptr, 0, nullptr,
+                 &op->overlapped) &&
+        WSAGetLastError() != ERROR_IO_PENDING) {
+        failLink(index, detailOfError((DWORD)WSAGetLastError()));
+        return;
+    }
+    op->busy = 1;
+}
+
+static void resolve(int index)
+{
+    HostPort* p = &ports[index];
+    p->resolveGeneration++;
+    memset(&p->remote, 0, sizeof p->remote);
+    p->remote.sin_family = AF_INET;
+    p->remote.sin_port = htons(p->settings.remotePort);
+    if (inet_pton(AF_INET, p->settings.host, &p->remote.sin_addr) == 1) {
+        act(index, linkResolved(&p->link, 1, hostNowMs()));
+        return;
+    }
+    requestResolve(index, p->resolveGeneration, p->settings.host);
+}
+
+// ---- the relay ----
+
+static void lostSerial(int index)
+{
+    HostPort* p = &ports[index];
+    closeSerial(p);
+    p->reopenAt = hostNowMs() + SERIAL_REOPEN_MS;
+    act(index, linkHalt(&p->link, LINK_DETAIL_SERIAL_LOST));
+}
+
+// Starts every transfer the relay allows. A start that fails at once ends
+// the side it belongs to; nothing is retried in a loop here.
+static void pump(int index)
+{
+    HostPort* p = &ports[index];
+    int ops = relayNextOps(&p->relay);
+    if ((ops & (1 << RELAY_READ_SERIAL)) && !p->readDeferred) {
+        HostOp* op = startOp(p, index, RELAY_READ_SERIAL, p->serialGeneration);
+        DWORD size = p->settings.udp && p->relay.linkUp ? UDP_DATAGRAM_MAX : SERIAL_BUFFER;
+        if (!ReadFile(p->serial, p->toNet, size, nullptr, &op->overlapped) && GetLastError() != ERROR_IO_PENDING)
+            return lostSerial(index);
+        op->busy = p->relay.busy[RELAY_READ_SERIAL] = 1;
+    }
+    if (ops & (1 << RELAY_WRITE_SERIAL)) {
+        HostOp* op = startOp(p, index, RELAY_WRITE_SERIAL, p->serialGeneration);
+        if (!WriteFile(p->serial, p->toSerial, p->relay.toSerial, nullptr, &op->overlapped) &&
+            GetLastError() != ERROR_IO_PENDING)
+            return lostSerial(index);
+        op->busy = p->relay.busy[RELAY_WRITE_SERIAL] = 1;
+    }
+    if (ops & (1 << RELAY_RECV_NET)) {
+        HostOp* op = startOp(p, index, RELAY_RECV_NET, p->sockGeneration);
+        WSABUF buf = {NET_BUFFER, reinterpret_cast<char*>(p->toSerial)};
+        DWORD flags = 0;
+        int r;
+        if (p->settings.udp) {
+            p->fromLength = sizeof p->from;
+            r = WSARecvFrom(p->sock, &buf, 1, nullptr, &flags, reinterpret_cast<sockaddr*>(&p->from),
+                            &p->fromLength, &op->overlapped, nullptr);
+        } else {
+            r = WSARecv(p->sock, &buf, 1, nullptr, &flags, &op->overlapped, nullptr);
+        }
+        if (r != 0 && WSAGetLastError() != WSA_IO_PENDING)
+            return failLink(index, detailOfError((DWORD)WSAGetLastError()));
+        op->busy = p->relay.busy[RELAY_RECV_NET] = 1;
+    }
+    if (ops & (1 << RELAY_SEND_NET)) {
+        HostOp* op = startOp(p, index, RELAY_SEND_NET, p->sockGeneration);
+        WSABUF buf = {p->relay.toNet, reinterpret_cast<char*>(p->toNet)};
+        int r;
+        if (p->settings.udp)
+            r = WSASendTo(p->sock, &buf, 1, nullptr, 0, reinterpret_cast<sockaddr*>(&p->remote), sizeof p->remote,
+                          &op->overlapped, nullptr);
+        else
+            r = WSASend(p->sock, &buf, 1, nullptr, 0, &op->overlapped, nullptr);
+        if (r != 0 && WSAGetLastError() != WSA_IO_PENDING)
+            return failLink(index, detailOfError((DWORD)WSAGetLastError()));
+        op->busy = p->relay.busy[RELAY_SEND_NET] = 1;
+    }
+}
+
+// Carries out what the link machine asked for, publishes, and moves data.
+static void act(int index, int actions)
+{
+    HostPort* p = &ports[index];
+    if (actions & LINK_DO_CLOSE)
+        closeSocket(p);
+    p->relay.linkUp = linkIsUp(&p->link) && p->sock != INVALID_SOCKET;
+    publishLink(index);
+    if (actions & LINK_DO_RESOLVE)
+        resolve(index);
+    if (actions & LINK_DO_OPEN)
+        openSocket(index);
+    pump(index);
+}
+
+static void serialDone(int index, HostOp* op, DWORD bytes, DWORD error)
+{
+    HostPort* p = &ports[index];
+    int current = op->generation == p->serialGeneration && p->serial != INVALID_HANDLE_VALUE;
+    if (!current || error == ERROR_OPERATION_ABORTED) {
+        relayAbandoned(&p->relay, op->kind);
+        return;
+    }
+    if (error) {
+        relayAbandoned(&p->relay, op->kind);
+        lostSerial(index);
+        return;
+    }
+    if (op->kind == RELAY_WRITE_SERIAL) {
+        uint32_t left = relaySerialWritten(&p->relay, bytes);
+        if (left)
+            memmove(p->toSerial, p->toSerial + bytes, left);
+        return;
+    }
+    if (bytes == 0) {
+        // Nothing read: leave it to the next pass rather than spin.
+        relayAbandoned(&p->relay, op->kind);
+        p->readDeferred = 1;
+        return;
+    }
+    relaySerialRead(&p->relay, bytes);
+}
+
+static void netDone(int index, HostOp* op, DWORD bytes, DWORD error)
+{
+    HostPort* p = &ports[index];
+    int current = op->generation == p->sockGeneration && p->sock != INVALID_SOCKET;
+    PortEntry* e = entryOf(index);
+    if (op->kind == HOST_OP_CONNECT) {
+        if (!current)
+            return;
+        if (error)
+            return failLink(index, detailOfError(error));
+        setsockopt(p->sock, SOL_SOCKET, SO_UPDATE_CONNECT_CONTEXT, nullptr, 0);
+        act(index, linkOpened(&p->link));
+        return;
+    }
+    if (!current || error == ERROR_OPERATION_ABORTED) {
+        relayAbandoned(&p->relay, op->kind);
+        return;
+    }
+    if (op->kind == RELAY_RECV_NET && p->settings.udp) {
+        // A datagram too big for the buffer, or from someone else, is dropped.
+        int foreign = p->fromLength < (int)sizeof(sockaddr_in) ||
+                      p->from.sin_addr.s_addr != p->remote.sin_addr.s_addr;
+        if (error == WSAEMSGSIZE || error == ERROR_MORE_DATA || error == WSAECONNRESET ||
+            error == ERROR_PORT_UNREACHABLE || (!error && foreign)) {
+            relayAbandoned(&p->relay, op->kind);
+            return;
+        }
+    }
+    if (error) {
+        relayAbandoned(&p->relay, op->kind);
+        return failLink(index, detailOfError(error));
+    }
+    if (op->kind == RELAY_RECV_NET) {
+        if (bytes == 0 && !p->settings.udp) {
+            relayAbandoned(&p->relay, op->kind);
+            return failLink(index, LINK_DETAIL_PEER_CLOSED);
+        }
+        recordTraffic(e, 1, p->toSerial, bytes, hostNowTicks());
+        relayNetReceived(&p->relay, bytes);
+        return;
+    }
+    recordTraffic(e, 0, p->toNet, bytes, hostNowTicks());
+    uint32_t left = relayNetSent(&p->relay, bytes);
+    if (left)
+        memmove(p->toNet, p->toNet + bytes, left);
+}
+
+void portCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error)
+{
+    HostOp* op = CONTAINING_RECORD(overlapped, HostOp, overlapped);
+    int index = op->port;
+    if (index < 0 || index >= PORT_TABLE_ENTRIES || op != &ports[index].ops[op->kind])
+        return;
+    op->busy = 0;
+    if (op->kind == RELAY_READ_SERIAL || op->kind == RELAY_WRITE_SERIAL)
+        serialDone(index, op, bytes, error);
+    else
+        netDone(index, op, bytes, error);
+    HostPort* p = &ports[index];
+    if (p->openWanted && netIdle(p))
+        openSocket(index);
+    pump(index);
+}
+
+void portResolved(int index)
+{
+    if (index < 0 || index >= PORT_TABLE_ENTRIES)
+        return;
+    HostPort* p = &ports[index];
+    in_addr address;
+    int found = takeResolved(index, p->resolveGeneration, &address);
+    if (found < 0)
+        return;
+    if (found)
+        p->remote.sin_addr = address;
+    act(index, linkResolved(&p->link, found, hostNowMs()));
+}
+
+// ---- what the table pass asks for ----
+
+void initPorts()
+{
+    for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
+        ports[i].serial = INVALID_HANDLE_VALUE;
+        ports[i].sock = INVALID_SOCKET;
+    }
+}
+
+int portIdle(int index)
+{
+    for (int k = 0; k < HOST_OPS; k++) {
+        if (ports[index].ops[k].busy)
+            return 0;
+    }
+    return 1;
+}
+
+int portOpen(int index)
+{
+    HostPort* p = &ports[index];
+    int64_t now = hostNowMs();
+    if (now < p->nextOpenAt || !hostPortNumber(entryOf(index)) || !portIdle(index))
+        return 0;
+    memset(&p->relay, 0, sizeof p->relay);
+    if (!openSerial(index)) {
+        p->nextOpenAt = now + SERIAL_OPEN_RETRY_MS;
+        return 0;
+    }
+    p->nextOpenAt = 0;
+    p->reopenAt = 0;
+    p->running = 0;
+    memset(&p->settings, 0, sizeof p->settings);
+    linkStop(&p->link);
+    return 1;
+}
+
+void portClose(int index)
+{
+    HostPort* p = &ports[index];
+    p->running = 0;
+    p->resolveGeneration++;
+    linkStop(&p->link);
+    closeSocket(p);
+    closeSerial(p);
+    p->reopenAt = 0;
+}
+
+void portStartLink(int index)
+{
+    HostPort* p = &ports[index];
+    p->running = 1;
+    p->resolveGeneration++;
+    if (p->serial == INVALID_HANDLE_VALUE) {
+        act(index, linkHalt(&p->link, LINK_DETAIL_SERIAL_LOST));
+        return;
+    }
+    int usable = readLinkSettings(entryOf(index), &p->settings);
+    act(index, linkStart(&p->link, p->settings.udp, usable, hostNowMs()));
+}
+
+void portStopLink(int index)
+{
+    HostPort* p = &ports[index];
+    p->running = 0;
+    p->resolveGeneration++;
+    act(index, linkStop(&p->link));
+}
+
+void portPass(int index)
+{
+    HostPort* p = &ports[index];
+    int64_t now = hostNowMs();
+    if (p->serial == INVALID_HANDLE_VALUE && p->reopenAt && now >= p->reopenAt) {
+        if (openSerial(index)) {
+            p->reopenAt = 0;
+            if (p->running)
+                portStartLink(index);
+        } else {
+            p->reopenAt = now + SERIAL_REOPEN_MS;
+        }
+    }
+    p->readDeferred = 0;
+    act(index, linkTick(&p->link, now));
+
+    VspdPairInfo info;
+    currentPairInfo(hostPortNumber(entryOf(index)), &info);
+    publishPairInfo(entryOf(index), &info);
+}

@@ -1,0 +1,104 @@
+// The relay's rules: what moves when, and what is dropped when a side is missing.
+#include <gtest/gtest.h>
+
+#include "host/relay_logic.h"
+
+namespace {
+
+constexpr int bit(int op) { return 1 << op; }
+
+RelayState upAndOpen()
+{
+    RelayState r = {};
+    r.serialOpen = 1;
+    r.linkUp = 1;
+    return r;
+}
+
+void start(RelayState* r, int op) { r->busy[op] = 1; }
+
+}  // namespace
+
+TEST(Relay, IdlePortWaitsOnBothSides)
+{
+    RelayState r = upAndOpen();
+    EXPECT_EQ(bit(RELAY_READ_SERIAL) | bit(RELAY_RECV_NET), relayNextOps(&r));
+    start(&r, RELAY_READ_SERIAL);
+    start(&r, RELAY_RECV_NET);
+    EXPECT_EQ(0, relayNextOps(&r)) << "one transfer of each kind at a time";
+}
+
+TEST(Relay, SerialBytesAreSentBeforeTheNextRead)
+{
+    RelayState r = upAndOpen();
+    start(&r, RELAY_READ_SERIAL);
+    EXPECT_EQ(100u, relaySerialRead(&r, 100));
+    EXPECT_EQ(bit(RELAY_SEND_NET) | bit(RELAY_RECV_NET), relayNextOps(&r));
+    start(&r, RELAY_SEND_NET);
+    EXPECT_EQ(40u, relayNetSent(&r, 60)) << "a partial send leaves the rest";
+    EXPECT_EQ(bit(RELAY_SEND_NET) | bit(RELAY_RECV_NET), relayNextOps(&r));
+    start(&r, RELAY_SEND_NET);
+    EXPECT_EQ(0u, relayNetSent(&r, 40));
+    EXPECT_TRUE(relayNextOps(&r) & bit(RELAY_READ_SERIAL));
+}
+
+TEST(Relay, ReceivedBytesAreWrittenBeforeTheNextReceive)
+{
+    RelayState r = upAndOpen();
+    start(&r, RELAY_RECV_NET);
+    EXPECT_EQ(7u, relayNetReceived(&r, 7));
+    EXPECT_EQ(bit(RELAY_WRITE_SERIAL) | bit(RELAY_READ_SERIAL), relayNextOps(&r));
+    start(&r, RELAY_WRITE_SERIAL);
+    EXPECT_FALSE(relayNextOps(&r) & bit(RELAY_RECV_NET));
+    EXPECT_EQ(0u, relaySerialWritten(&r, 7));
+    EXPECT_TRUE(relayNextOps(&r) & bit(RELAY_RECV_NET));
+}
+
+TEST(Relay, NothingIsCarriedWithoutALink)
+{
+    RelayState r = upAndOpen();
+    r.linkUp = 0;
+    EXPECT_EQ(bit(RELAY_READ_SERIAL), relayNextOps(&r)) << "the serial side is still drained";
+    start(&r, RELAY_READ_SERIAL);
+    EXPECT_EQ(0u, relaySerialRead(&r, 50)) << "and what it says is dropped";
+    EXPECT_EQ(bit(RELAY_READ_SERIAL), relayNextOps(&r));
+
+    // The link drops with a send in flight: its buffer stays untouched until it completes.
+    r = upAndOpen();
+    start(&r, RELAY_READ_SERIAL);
+    relaySerialRead(&r, 50);
+    start(&r, RELAY_SEND_NET);
+    relayLinkDown(&r);
+    EXPECT_EQ(0u, r.toNet);
+    EXPECT_EQ(0, relayNextOps(&r));
+    relayAbandoned(&r, RELAY_SEND_NET);
+    EXPECT_EQ(bit(RELAY_READ_SERIAL), relayNextOps(&r));
+}
+
+TEST(Relay, ReceivedBytesStillReachAnOpenSerialSideAfterTheLinkDrops)
+{
+    RelayState r = upAndOpen();
+    start(&r, RELAY_RECV_NET);
+    relayNetReceived(&r, 30);
+    relayLinkDown(&r);
+    EXPECT_TRUE(relayNextOps(&r) & bit(RELAY_WRITE_SERIAL));
+    EXPECT_FALSE(relayNextOps(&r) & bit(RELAY_RECV_NET));
+}
+
+TEST(Relay, LostSerialSideDropsWhatWasForIt)
+{
+    RelayState r = upAndOpen();
+    start(&r, RELAY_RECV_NET);
+    relayNetReceived(&r, 30);
+    start(&r, RELAY_WRITE_SERIAL);
+    relaySerialGone(&r);
+    EXPECT_EQ(0u, r.toSerial);
+    EXPECT_EQ(0, relayNextOps(&r)) << "the write in flight still owns the buffer";
+    relayAbandoned(&r, RELAY_WRITE_SERIAL);
+    EXPECT_EQ(bit(RELAY_RECV_NET), relayNextOps(&r));
+    start(&r, RELAY_RECV_NET);
+    EXPECT_EQ(0u, relayNetReceived(&r, 10)) << "nothing to write it to";
+
+    relayAbandoned(&r, -1);
+    relayAbandoned(&r, RELAY_OPS);
+}
