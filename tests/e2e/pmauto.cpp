@@ -2,6 +2,7 @@
 // user's input and eyes would: finds windows, reads message boxes, menus and
 // list views, presses buttons and keys, and reads the service's settings.
 // Every subcommand prints what it found and exits 0 on success, 1 otherwise.
+#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 
@@ -272,8 +273,163 @@ static int usage()
     fprintf(stderr,
             "pmauto wait-window CLASS TITLE MS | wait-gone CLASS TITLE MS | msgbox MS [BUTTON]\n"
             "       menu CLASS | command CLASS ID | post CLASS MSG WPARAM LPARAM | keys CLASS CHORD...\n"
-            "       list CLASS TITLE CONTROLID | service-config NAME | service-delete NAME\n");
+            "       list CLASS TITLE CONTROLID | service-config NAME | service-delete NAME\n"
+            "       table-wait MS | port-create INDEX COM ADDRESS RPORT STATE PROTOCOL LPORT\n"
+            "       port-create-range INDEX COUNT FIRSTCOM FIRSTADDR PERADDR FIRSTRPORT STATE PROTOCOL\n"
+            "       port-delete INDEX | port-command INDEX N | port-show INDEX\n"
+            "       port-retarget INDEX RPORT LPORT PROTOCOL ADDRESS\n"
+            "       port-wait INDEX FIELD VALUE MS [COUNT] | capture INDEX start|stop|clear | capture-dump INDEX\n");
     return 2;
+}
+
+// ---- the port table, for scenarios that make ports without the Create dialog ----
+
+#include "ports/port_table.h"
+#include "vspd/vspdctl.h"
+
+static PortTable* mapTable(DWORD waitMs = 0)
+{
+    DWORD end = GetTickCount() + waitMs;
+    for (;;) {
+        HANDLE section = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, PORT_TABLE_SECTION_NAME);
+        void* view = section ? MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(PortTable)) : nullptr;
+        if (view)
+            return (PortTable*)view;
+        if (section)
+            CloseHandle(section);
+        if ((LONG)(end - GetTickCount()) <= 0)
+            return nullptr;
+        Sleep(100);
+    }
+}
+
+static HMODULE driverLibrary()
+{
+    static HMODULE lib = LoadLibraryA("VSPDCTL.DLL");
+    return lib;
+}
+
+static int tableIndex(const char* text)
+{
+    int index = atoi(text);
+    return index >= 0 && index < PORT_TABLE_ENTRIES ? index : -1;
+}
+
+static void printPort(const PortEntry* e)
+{
+    char com[COM_NAME_MAX + 1];
+    comName(e, com, sizeof com);
+    printf("com=%s inuse=%u present=%u command=%d state=0x%x detail=%u open=%u baud=%u data=%u parity=%u "
+           "stop=%u rx=%lld tx=%lld capture=%d write=%d\n",
+           com, e->inUse, e->present, e->command, e->linkState, e->linkDetail, e->comOpen, e->comBaudRate,
+           e->comDataBits, e->comParity, e->comStopBits, (long long)e->rxBytes, (long long)e->txBytes,
+           e->captureActive, e->captureWriteIndex);
+}
+
+// The value of one field of printPort's line, by name.
+static long long portField(const PortEntry* e, const std::string& name)
+{
+    if (name == "present") return e->present;
+    if (name == "command") return e->command;
+    if (name == "state") return e->linkState;
+    if (name == "detail") return e->linkDetail;
+    if (name == "open") return e->comOpen;
+    if (name == "baud") return e->comBaudRate;
+    if (name == "rx") return e->rxBytes;
+    if (name == "tx") return e->txBytes;
+    if (name == "capture") return e->captureActive;
+    if (name == "write") return e->captureWriteIndex;
+    return -1;
+}
+
+static int cmdPortCreate(char** argv)
+{
+    // INDEX COM ADDRESS REMOTEPORT STATE PROTOCOL LOCALPORT, as the Create dialog would.
+    PortTable* table = mapTable(5000);
+    int index = tableIndex(argv[2]);
+    if (!table || index < 0)
+        return 1;
+    auto create = (VspdCreatePairFn)(void*)GetProcAddress(driverLibrary(), "CreatePair");
+    if (!create)
+        return 1;
+    std::string com = argv[3];
+    std::string nullName = "NULL_" + com;
+    unsigned char made = create(com.c_str(), nullName.c_str());
+    Sleep(50);
+    std::string portName = std::string(PORT_NAME_PREFIX) + com;
+    writePortEntry(table, index, portName.c_str(), argv[4], argv[5], argv[6], argv[7], argv[8]);
+    printf("created %d %s pair=%u\n", index, com.c_str(), made);
+    return 0;
+}
+
+static int cmdPortDelete(const char* indexText)
+{
+    PortTable* table = mapTable();
+    int index = tableIndex(indexText);
+    if (!table || index < 0)
+        return 1;
+    PortEntry* e = &table->entries[index];
+    char com[COM_NAME_MAX + 1];
+    comName(e, com, sizeof com);
+    writeShared(&e->command, PORT_DELETE);
+    for (int i = 0; i < 260 && readShared(&e->command) == PORT_DELETE; i++)
+        Sleep(100);
+    if (readShared(&e->command) != 0)
+        return 1;
+    writeShared(&e->inUse, 0u);
+    auto remove = (VspdDeletePairFn)(void*)GetProcAddress(driverLibrary(), "DeletePair");
+    printf("deleted %d %s pair=%u\n", index, com, remove ? remove(com) : 0);
+    return 0;
+}
+
+static int cmdCaptureDump(const char* indexText)
+{
+    PortTable* table = mapTable();
+    int index = tableIndex(indexText);
+    if (!table || index < 0)
+        return 1;
+    const PortEntry* e = &table->entries[index];
+    int end = ringSlot(e->captureWriteIndex);
+    printf("start=%lld rate=%lld records=%d\n", (long long)e->captureStartTime, (long long)e->captureTickRate, end);
+    for (int slot = 0; slot < end; slot++) {
+        const CaptureRecord* r = &e->captureRing[slot];
+        unsigned length = r->recordLength <= (unsigned)CAPTURE_DATA_BYTES ? r->recordLength : (unsigned)CAPTURE_DATA_BYTES;
+        printf("%d\t%s\t%u\t%lld\t", slot, r->recordDirection ? "rx" : "tx", r->recordLength,
+               (long long)r->recordTime);
+        for (unsigned k = 0; k < length; k++)
+            printf("%02X", r->recordData[k]);
+        printf("\n");
+    }
+    return 0;
+}
+
+// COUNT ports from table entry INDEX and COM<FIRSTCOM> up, PERADDR of them on
+// each address from FIRSTADDR up, remote ports from FIRSTRPORT: a bench's worth at once.
+static int cmdPortCreateRange(char** argv)
+{
+    PortTable* table = mapTable(5000);
+    int index = tableIndex(argv[2]);
+    int count = atoi(argv[3]);
+    int firstCom = atoi(argv[4]);
+    unsigned long firstAddr = ntohl(inet_addr(argv[5]));
+    int perAddr = atoi(argv[6]);
+    int firstPort = atoi(argv[7]);
+    auto create = (VspdCreatePairFn)(void*)GetProcAddress(driverLibrary(), "CreatePair");
+    if (!table || index < 0 || count <= 0 || index + count > PORT_TABLE_ENTRIES || perAddr <= 0 || !create)
+        return 1;
+    for (int k = 0; k < count; k++) {
+        char com[16], nullName[24], portName[32], address[16], remotePort[8];
+        snprintf(com, sizeof com, "COM%d", firstCom + k);
+        snprintf(nullName, sizeof nullName, "NULL_%s", com);
+        snprintf(portName, sizeof portName, "%s%s", PORT_NAME_PREFIX, com);
+        unsigned long a = firstAddr + (unsigned long)(k / perAddr);
+        snprintf(address, sizeof address, "%lu.%lu.%lu.%lu", a >> 24, (a >> 16) & 255, (a >> 8) & 255, a & 255);
+        snprintf(remotePort, sizeof remotePort, "%d", firstPort + k % perAddr);
+        create(com, nullName);
+        writePortEntry(table, index + k, portName, address, remotePort, argv[8], argv[9], "0");
+    }
+    printf("created %d ports\n", count);
+    return 0;
 }
 
 int main(int argc, char** argv)
@@ -348,5 +504,70 @@ int main(int argc, char** argv)
         return cmdServiceConfig(argv[2]);
     if (cmd == "service-delete" && argc == 3)
         return cmdServiceDelete(argv[2]);
+    if (cmd == "table-wait" && argc == 3)
+        return mapTable(atoi(argv[2])) ? 0 : 1;
+    if (cmd == "port-create" && argc == 9)
+        return cmdPortCreate(argv);
+    if (cmd == "port-create-range" && argc == 10)
+        return cmdPortCreateRange(argv);
+    if (cmd == "port-delete" && argc == 3)
+        return cmdPortDelete(argv[2]);
+    if (cmd == "port-retarget" && argc == 7) {
+        // INDEX REMOTEPORT LOCALPORT PROTOCOL ADDRESS, as the Edit dialog would.
+        PortTable* table = mapTable();
+        int index = tableIndex(argv[2]);
+        if (!table || index < 0)
+            return 1;
+        return retargetPortEntry(table, index, argv[3], argv[4], argv[5], argv[6]) ? 0 : 1;
+    }
+    if (cmd == "port-command" && argc == 4) {
+        PortTable* table = mapTable();
+        int index = tableIndex(argv[2]);
+        if (!table || index < 0)
+            return 1;
+        writeShared(&table->entries[index].command, atoi(argv[3]));
+        return 0;
+    }
+    if (cmd == "port-show" && argc == 3) {
+        PortTable* table = mapTable();
+        int index = tableIndex(argv[2]);
+        if (!table || index < 0)
+            return 1;
+        printPort(&table->entries[index]);
+        return 0;
+    }
+    if (cmd == "port-wait" && (argc == 6 || argc == 7)) {
+        // INDEX FIELD VALUE MS [COUNT]: waits until the field holds VALUE in
+        // COUNT entries from INDEX; prints the first that does not, or the last.
+        PortTable* table = mapTable();
+        int index = tableIndex(argv[2]);
+        int count = argc == 7 ? atoi(argv[6]) : 1;
+        if (!table || index < 0 || count < 1 || index + count > PORT_TABLE_ENTRIES)
+            return 1;
+        long long want = strtoll(argv[4], nullptr, 0);
+        DWORD end = GetTickCount() + atoi(argv[5]);
+        int k = 0;
+        for (;;) {
+            while (k < count && portField(&table->entries[index + k], argv[3]) == want)
+                k++;
+            if (k == count || (LONG)(end - GetTickCount()) <= 0)
+                break;
+            Sleep(20);
+        }
+        printPort(&table->entries[index + (k < count ? k : count - 1)]);
+        return k == count ? 0 : 1;
+    }
+    if (cmd == "capture" && argc == 4) {
+        PortTable* table = mapTable();
+        int index = tableIndex(argv[2]);
+        std::string what = argv[3];
+        int request = what == "start" ? CAPTURE_START : what == "stop" ? CAPTURE_STOP : what == "clear" ? CAPTURE_CLEAR : 0;
+        if (!table || index < 0 || !request)
+            return 1;
+        writeShared(&table->entries[index].captureCommand, request);
+        return 0;
+    }
+    if (cmd == "capture-dump" && argc == 3)
+        return cmdCaptureDump(argv[2]);
     return usage();
 }

@@ -1,0 +1,353 @@
+// serialprog: an ordinary serial application for the e2e scenarios and the
+// data-path benchmark. It opens COM ports the documented Win32 way (overlapped
+// handles, SetCommState, COMMTIMEOUTS that wait for the first byte and end at
+// the first pause) and talks through them.
+//
+//   serialprog exchange COM BAUD TEXT EXPECT TIMEOUT_MS [HOLD_MS]
+//       Opens COM at BAUD 8N1, writes TEXT (escapes \r \n \t \\ \xHH), reads
+//       until EXPECT bytes came back or TIMEOUT_MS passed, prints
+//       "got N <escaped bytes>" and "ms <elapsed>", then keeps the port open
+//       HOLD_MS more (so its open state can be looked at). Exit 0 when EXPECT
+//       bytes came back.
+//   serialprog listen COM BAUD MS
+//       Prints "got N <escaped bytes>" for whatever arrives within MS.
+//   serialprog bench FIRST COUNT SECONDS MODE [RATE]
+//       COUNT ports COM<FIRST>.. at 921600 8N1 at once, for SECONDS.
+//       MODE "throughput": each port streams RATE bytes/s (0: as fast as it
+//       can) and checks that its echo comes back byte for byte; prints bytes
+//       per second per port and overall. MODE "latency": each port sends a
+//       16-byte message, waits for its echo, and again; prints round trips
+//       and their median, 99th percentile and maximum in ms.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+double nowMs()
+{
+    static LARGE_INTEGER freq = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return (double)t.QuadPart * 1000.0 / (double)freq.QuadPart;
+}
+
+std::string unescape(const char* s)
+{
+    std::string out;
+    for (; *s; s++) {
+        if (*s != '\\' || !s[1]) {
+            out += *s;
+            continue;
+        }
+        s++;
+        switch (*s) {
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'x':
+            if (s[1] && s[2]) {
+                char hex[3] = {s[1], s[2], 0};
+                out += (char)strtol(hex, nullptr, 16);
+                s += 2;
+            }
+            break;
+        default: out += *s; break;
+        }
+    }
+    return out;
+}
+
+std::string escape(const std::string& s)
+{
+    std::string out;
+    char buf[8];
+    for (unsigned char c : s) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c < 0x20 || c >= 0x7F || c == ' ') {
+            snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else out += (char)c;
+    }
+    return out;
+}
+
+HANDLE openPort(const char* com, DWORD baud)
+{
+    std::string path = std::string("\\\\.\\") + com;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "serialprog: cannot open %s: error %lu\n", com, GetLastError());
+        return h;
+    }
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.BaudRate = baud;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    COMMTIMEOUTS timeouts = {1, 0, 0, 0, 0};
+    if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &timeouts)) {
+        fprintf(stderr, "serialprog: cannot set up %s: error %lu\n", com, GetLastError());
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+bool writeAll(HANDLE h, const std::string& data)
+{
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD done = 0;
+    BOOL ok = WriteFile(h, data.data(), (DWORD)data.size(), &done, &ov);
+    if (!ok && GetLastError() == ERROR_IO_PENDING)
+        ok = GetOverlappedResult(h, &ov, &done, TRUE);
+    CloseHandle(ov.hEvent);
+    return ok && done == data.size();
+}
+
+// Reads until `expect` bytes or the deadline; returns what came.
+std::string readFor(HANDLE h, size_t expect, double deadline)
+{
+    std::string got;
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    char buf[4096];
+    while (got.size() < expect) {
+        double left = deadline - nowMs();
+        if (left <= 0)
+            break;
+        ResetEvent(ov.hEvent);
+        DWORD n = 0;
+        BOOL ok = ReadFile(h, buf, sizeof buf, &n, &ov);
+        if (!ok && GetLastError() == ERROR_IO_PENDING) {
+            if (WaitForSingleObject(ov.hEvent, (DWORD)left + 1) != WAIT_OBJECT_0)
+                CancelIoEx(h, &ov);
+            ok = GetOverlappedResult(h, &ov, &n, TRUE);
+        }
+        if (!ok)
+            break;
+        got.append(buf, n);
+    }
+    CloseHandle(ov.hEvent);
+    return got;
+}
+
+int exchange(int argc, char** argv)
+{
+    if (argc < 7)
+        return 2;
+    HANDLE h = openPort(argv[2], (DWORD)atol(argv[3]));
+    if (h == INVALID_HANDLE_VALUE)
+        return 1;
+    std::string text = unescape(argv[4]);
+    size_t expect = (size_t)atol(argv[5]);
+    double start = nowMs();
+    if (!writeAll(h, text)) {
+        fprintf(stderr, "serialprog: write failed: error %lu\n", GetLastError());
+        return 1;
+    }
+    std::string got = readFor(h, expect, start + atof(argv[6]));
+    printf("got %u %s\nms %.1f\n", (unsigned)got.size(), escape(got).c_str(), nowMs() - start);
+    fflush(stdout);
+    if (argc > 7)
+        Sleep((DWORD)atol(argv[7]));
+    CloseHandle(h);
+    return got.size() >= expect ? 0 : 1;
+}
+
+int listen(int argc, char** argv)
+{
+    if (argc < 5)
+        return 2;
+    HANDLE h = openPort(argv[2], (DWORD)atol(argv[3]));
+    if (h == INVALID_HANDLE_VALUE)
+        return 1;
+    std::string got = readFor(h, (size_t)-1, nowMs() + atof(argv[4]));
+    printf("got %u %s\n", (unsigned)got.size(), escape(got).c_str());
+    CloseHandle(h);
+    return 0;
+}
+
+// ---- the benchmark: every port's transfers on one completion port ----
+
+enum { BENCH_CHUNK = 4096, LATENCY_MESSAGE = 16 };
+
+struct BenchPort {
+    HANDLE h;
+    OVERLAPPED readOv, writeOv;
+    bool reading, writing;
+    char readBuf[BENCH_CHUNK];
+    char writeBuf[BENCH_CHUNK];
+    uint64_t sent, received, mismatches;
+    double lastSend;
+    std::vector<double> rtts;
+    uint32_t pending;   // latency mode: bytes of the message not back yet
+};
+
+// The byte at stream offset i: a pattern whose repeats are far apart.
+inline char patternByte(uint64_t i)
+{
+    return (char)((i * 7 + (i >> 12)) & 0xFF);
+}
+
+int bench(int argc, char** argv)
+{
+    if (argc < 6)
+        return 2;
+    int first = atoi(argv[2]);
+    int count = atoi(argv[3]);
+    double seconds = atof(argv[4]);
+    bool latency = strcmp(argv[5], "latency") == 0;
+    double rate = argc > 6 ? atof(argv[6]) : 0;   // bytes/s per port, 0 unlimited
+    if (count <= 0 || count > 256 || seconds <= 0)
+        return 2;
+    HANDLE iocp = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    std::vector<BenchPort> ports(count);
+    for (int i = 0; i < count; i++) {
+        char com[16];
+        snprintf(com, sizeof com, "COM%d", first + i);
+        BenchPort& p = ports[i];
+        p = BenchPort();
+        p.h = openPort(com, 921600);
+        if (p.h == INVALID_HANDLE_VALUE || !CreateIoCompletionPort(p.h, iocp, (ULONG_PTR)i, 0))
+            return 1;
+    }
+    // Each port may have this much unanswered at once, as a device server's buffer would allow.
+    const uint64_t window = latency ? LATENCY_MESSAGE : 8192;
+    auto startRead = [&](BenchPort& p) {
+        memset(&p.readOv, 0, sizeof p.readOv);
+        if (!ReadFile(p.h, p.readBuf, sizeof p.readBuf, nullptr, &p.readOv) && GetLastError() != ERROR_IO_PENDING)
+            return false;
+        p.reading = true;
+        return true;
+    };
+    double start = nowMs();
+    double end = start + seconds * 1000.0;
+    auto startWrite = [&](BenchPort& p, double now) {
+        if (p.writing || now >= end)
+            return true;
+        uint64_t inFlight = p.sent - p.received;
+        if (inFlight >= window)
+            return true;
+        uint64_t n = std::min<uint64_t>(window - inFlight, latency ? LATENCY_MESSAGE : 1024);
+        if (rate > 0) {
+            double allowed = rate * (now - start) / 1000.0 - (double)p.sent;
+            if (allowed < 1)
+                return true;
+            n = std::min<uint64_t>(n, (uint64_t)allowed);
+        }
+        for (uint64_t k = 0; k < n; k++)
+            p.writeBuf[k] = patternByte(p.sent + k);
+        memset(&p.writeOv, 0, sizeof p.writeOv);
+        if (!WriteFile(p.h, p.writeBuf, (DWORD)n, nullptr, &p.writeOv) && GetLastError() != ERROR_IO_PENDING)
+            return false;
+        p.writing = true;
+        p.lastSend = now;
+        p.sent += n;
+        return true;
+    };
+    for (auto& p : ports) {
+        if (!startRead(p) || !startWrite(p, nowMs()))
+            return 1;
+    }
+    // Runs until the end, then lets the echoes of what was sent come back.
+    double drainEnd = end + 5000;
+    for (;;) {
+        double now = nowMs();
+        bool allBack = true;
+        for (auto& p : ports)
+            allBack = allBack && p.received >= p.sent && !p.writing;
+        if ((now >= end && allBack) || now >= drainEnd)
+            break;
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED* ov = nullptr;
+        BOOL ok = GetQueuedCompletionStatus(iocp, &bytes, &key, &ov, rate > 0 ? 1 : 10);
+        now = nowMs();
+        if (ov && key < (ULONG_PTR)count) {
+            BenchPort& p = ports[key];
+            if (ov == &p.readOv) {
+                p.reading = false;
+                if (ok) {
+                    for (DWORD k = 0; k < bytes; k++) {
+                        if (p.readBuf[k] != patternByte(p.received + k))
+                            p.mismatches++;
+                    }
+                    p.received += bytes;
+                    if (latency && bytes && p.received == p.sent)
+                        p.rtts.push_back(now - p.lastSend);
+                }
+                startRead(p);
+            } else if (ov == &p.writeOv) {
+                p.writing = false;
+            }
+            startWrite(p, now);
+        }
+        if (rate > 0 || !ov) {
+            for (auto& p : ports)
+                startWrite(p, now);
+        }
+    }
+    double elapsed = (std::min(nowMs(), drainEnd) - start) / 1000.0;
+    uint64_t totalSent = 0, totalReceived = 0, mismatches = 0, slowest = UINT64_MAX;
+    std::vector<double> rtts;
+    for (auto& p : ports) {
+        totalSent += p.sent;
+        totalReceived += p.received;
+        mismatches += p.mismatches;
+        slowest = std::min(slowest, p.received);
+        rtts.insert(rtts.end(), p.rtts.begin(), p.rtts.end());
+        CancelIoEx(p.h, nullptr);
+        CloseHandle(p.h);
+    }
+    printf("ports %d seconds %.2f sent %llu received %llu mismatches %llu\n", count, elapsed,
+           (unsigned long long)totalSent, (unsigned long long)totalReceived, (unsigned long long)mismatches);
+    printf("per_port_Bps %.0f slowest_port_Bps %.0f total_Bps %.0f\n", totalReceived / elapsed / count,
+           slowest / elapsed, totalReceived / elapsed);
+    if (latency && !rtts.empty()) {
+        std::sort(rtts.begin(), rtts.end());
+        printf("round_trips %u median_ms %.2f p99_ms %.2f max_ms %.2f\n", (unsigned)rtts.size(),
+               rtts[rtts.size() / 2], rtts[std::min(rtts.size() - 1, rtts.size() * 99 / 100)], rtts.back());
+    }
+    return mismatches == 0 && totalReceived == totalSent ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc >= 2 && strcmp(argv[1], "exchange") == 0)
+        return exchange(argc, argv);
+    if (argc >= 2 && strcmp(argv[1], "listen") == 0)
+        return listen(argc, argv);
+    if (argc >= 2 && strcmp(argv[1], "bench") == 0)
+        return bench(argc, argv);
+    fprintf(stderr, "usage: serialprog exchange COM BAUD TEXT EXPECT TIMEOUT_MS [HOLD_MS]\n"
+                    "       serialprog listen COM BAUD MS\n"
+                    "       serialprog bench FIRST COUNT SECONDS throughput|latency [RATE]\n");
+    return 2;
+}
