@@ -60,9 +60,14 @@ static void fillCombos(HWND dialog)
     HWND connection = GetDlgItem(dialog, IDC_AUTO_CONNECTION);
     addItem(connection, "UDP");
     addItem(connection, "TCP Client");
-    if (mapped < 0 || strcmp(portTable->entries[mapped].protocol, "udp") == 0)
+    // The host shares this field: read it within its width.
+    char protocol[sizeof portTable->entries[0].protocol + 1] = "udp";
+    if (mapped >= 0)
+        copyField(protocol, sizeof protocol, portTable->entries[mapped].protocol,
+                  sizeof portTable->entries[mapped].protocol);
+    if (strcmp(protocol, "udp") == 0)
         SendMessageA(connection, CB_SETCURSEL, 0, 0);
-    else if (strcmp(portTable->entries[mapped].protocol, "tcpc") == 0)
+    else if (strcmp(protocol, "tcpc") == 0)
         SendMessageA(connection, CB_SETCURSEL, 1, 0);
 
     HWND iface = GetDlgItem(dialog, IDC_AUTO_INTERFACE);
@@ -116,7 +121,9 @@ static void createOrRetarget(HWND dialog)
 
     int mapped = findPortMapping(selectedPort, nullptr);
     char text[160];
-    if (mapped < 0 && !isComNameFree(com)) {
+    // A port of ours whose device is not visible (yet) counts as existing too:
+    // two entries must never carry one COM name.
+    if (mapped < 0 && (findEntryByComName(portTable, com) >= 0 || !isComNameFree(com))) {
         snprintf(text, sizeof text, "%s already exist, please select another COM port!", com);
         warn(dialog, text);
         return;
@@ -151,8 +158,9 @@ static void createOrRetarget(HWND dialog)
     char nullName[AUTO_TEXT + 8];
     snprintf(nullName, sizeof nullName, "NULL_%s", com);
     if (!createPortPair(com, nullName)) {
+        // Without the driver library the port could never work: keep the table clean.
         snprintf(text, sizeof text,
-                 "Failed to create %s: the virtual serial driver library VSPDCTL.DLL is not loaded!", com);
+                 "Failed to create %s: the virtual serial driver library " DRIVER_LIBRARY_NAME " is not loaded!", com);
         MessageBoxA(dialog, text, nullptr, MB_OK | MB_ICONERROR);
         return;
     }
@@ -166,7 +174,7 @@ INT_PTR CALLBACK autoCreatePortDialogProc(HWND dialog, UINT message, WPARAM wPar
 {
     switch (message) {
     case WM_INITDIALOG:
-        if (selectedPort >= 0 && selectedPort < MAX_DEVICE_PORTS && portTable)
+        if (selectedPort >= 0 && selectedPort < portConfigCount && selectedPort < MAX_DEVICE_PORTS && portTable)
             fillCombos(dialog);
         return TRUE;
     case WM_COMMAND:

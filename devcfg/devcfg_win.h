@@ -8,6 +8,11 @@ INT_PTR CALLBACK networkConfigDialogProc(HWND dialog, UINT message, WPARAM wPara
 INT_PTR CALLBACK configureDeviceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK autoCreatePortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Configure Device's list: appends the row of PortConfigTable slot `index`;
+// rebuilds every row from a new query of selectedDevice, a second after asked.
+void addDevicePortRow(int index);
+void refreshDevicePortList(HWND dialog);
+
 // The PC's IPv4 address (network byte order) from its host name; 1 on success.
 int getLocalAddress(uint32_t* address);
 

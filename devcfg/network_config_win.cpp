@@ -33,7 +33,7 @@ static void fill(HWND dialog)
         SendMessageA(mode, CB_SETCURSEL, 1, 0);
 }
 
-static void send(HWND dialog)
+static void sendSettings(HWND dialog)
 {
     NetworkConfig config;
     memset(&config, 0, sizeof config);
@@ -59,7 +59,7 @@ INT_PTR CALLBACK networkConfigDialogProc(HWND dialog, UINT message, WPARAM wPara
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            send(dialog);
+            sendSettings(dialog);
             EndDialog(dialog, IDOK);
             return TRUE;
         case IDCANCEL:

@@ -66,7 +66,7 @@ LabRelay* LabRelay::get(std::string* why)
         checked = true;
         const char* folder = getenv("PARLO_LAB_RELAY");
         if (!folder || !*folder)
-            reason = "not inside the lab (run tests/win32/scan/run_in_lab.sh)";
+            reason = "not inside the lab (run the suite's run_in_lab.sh)";
         else if (onlyLabAddresses(&reason))
             relay = new LabRelay(windowsPath(folder));
     }

@@ -1,4 +1,4 @@
-// The lab as the scan tests see it: whether they run inside it, and the
+// The lab as the lab suites (scan, devcfg) see it: whether they run inside it, and the
 // simulated devices, reached through the files run_in_lab.sh relays.
 #pragma once
 

@@ -1,42 +1,50 @@
 #!/usr/bin/env bash
-# Runs win32_scan_tests.exe under Wine inside a lab of its own, against devsim.
+# Runs a win32 test suite (win32_scan_tests.exe unless --suite says another)
+# under Wine inside a lab of its own, against devsim.
 #
-#   tests/win32/scan/run_in_lab.sh [--build DIR] [--devsim PATH] [-- TEST-ARGS...]
+#   tests/win32/scan/run_in_lab.sh [--suite NAME] [--build DIR] [--devsim PATH] [-- TEST-ARGS...]
 #
-#   --build DIR     MinGW build tree holding bin/win32_scan_tests.exe (default build/win64)
+#   --suite NAME    run bin/win32_NAME_tests.exe (default scan); other suites'
+#                   run_in_lab.sh call this script with their name
+#   --build DIR     MinGW build tree holding the test program (default build/win64)
 #   --devsim PATH   native devsim binary (default build/native/bin/devsim)
 #   TEST-ARGS       passed to the test program (e.g. --gtest_filter=ScanLab.*)
 #
 # The lab (lab/netns.sh, a RUNID of its own) gets the whole Wine session in
 # its PC namespace and devsim in its device namespace. The tests ask for
 # devsim restarts, control commands and screenshots by writing request files
-# into a relay folder (PARLO_LAB_RELAY); a loop here answers them. Screenshots
-# land in BUILD/scan-lab-shots. Everything started here is stopped on exit,
-# whatever the outcome, and the lab is taken down. Needs root.
+# into a relay folder (PARLO_LAB_RELAY); a loop here answers them. Each suite
+# has its own Wine prefix (build/wine/NAME-lab); screenshots land in
+# BUILD/NAME-lab-shots. Everything started here is stopped on exit, whatever
+# the outcome, and the lab is taken down. Needs root.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
+SUITE=scan
 BUILD=$ROOT/build/win64
 DEVSIM=$ROOT/build/native/bin/devsim
 while [ $# -gt 0 ]; do
     case "$1" in
+        --suite) SUITE=$2; shift 2 ;;
         --build) BUILD=$(cd "$2" && pwd); shift 2 ;;
         --devsim) DEVSIM=$2; shift 2 ;;
         --) shift; break ;;
         *) echo "run_in_lab: unknown option $1" >&2; exit 2 ;;
     esac
 done
-EXE=$BUILD/bin/win32_scan_tests.exe
+# The name goes into paths and the lab's RUNID (at most 24 characters with the pid).
+[[ "$SUITE" =~ ^[a-z0-9_]{1,16}$ ]] || { echo "run_in_lab: suite must be 1-16 of [a-z0-9_]" >&2; exit 2; }
+EXE=$BUILD/bin/win32_${SUITE}_tests.exe
 [ "$(id -u)" -eq 0 ] || { echo "run_in_lab: needs root" >&2; exit 2; }
 [ -f "$EXE" ] || { echo "run_in_lab: $EXE not built" >&2; exit 2; }
 [ -x "$DEVSIM" ] || { echo "run_in_lab: $DEVSIM not built" >&2; exit 2; }
 
 NETNS="bash $ROOT/lab/netns.sh"
-RUNID="scan$$"
-PREFIX_NAME=scan-lab
-WORK=$(mktemp -d /tmp/parlo-scan-lab.XXXXXX)
+RUNID="$SUITE$$"
+PREFIX_NAME=$SUITE-lab
+WORK=$(mktemp -d "/tmp/parlo-$SUITE-lab.XXXXXX")
 RELAY=$WORK/relay
-SHOTS=$BUILD/scan-lab-shots
+SHOTS=$BUILD/$SUITE-lab-shots
 CONF=$WORK/devsim.conf
 CTL=$WORK/devsim.sock
 DEVSIM_LOG=$WORK/devsim.log
@@ -180,5 +188,5 @@ wait "$test_pid"
 rc=$?
 set -e
 test_pid=""
-echo "run_in_lab: tests exited with $rc; screenshots in $SHOTS"
+echo "run_in_lab: $SUITE tests exited with $rc; screenshots in $SHOTS"
 exit $rc
