@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/pmauto.h"
+
 static bool any(const char* s) { return !s || strcmp(s, "-") == 0; }
 
 struct FindArgs {
@@ -44,6 +46,11 @@ static HWND findWindow(const char* cls, const char* title, bool messageBox = fal
     FindArgs a = {cls, title, messageBox, nullptr};
     EnumWindows(findTop, (LPARAM)&a);
     return a.found;
+}
+
+HWND pmFindWindow(const char* cls, const char* title)
+{
+    return findWindow(cls, title);
 }
 
 static HWND waitWindow(const char* cls, const char* title, DWORD ms, bool messageBox = false)
@@ -278,7 +285,10 @@ static int usage()
             "       port-create-range INDEX COUNT FIRSTCOM FIRSTADDR PERADDR FIRSTRPORT STATE PROTOCOL\n"
             "       port-delete INDEX | port-command INDEX N | port-show INDEX\n"
             "       port-retarget INDEX RPORT LPORT PROTOCOL ADDRESS\n"
-            "       port-wait INDEX FIELD VALUE MS [COUNT] | capture INDEX start|stop|clear | capture-dump INDEX\n");
+            "       port-wait INDEX FIELD VALUE MS [COUNT] | capture INDEX start|stop|clear | capture-dump INDEX\n"
+            "       controls CLASS TITLE | get-text CLASS TITLE ID | set-text CLASS TITLE ID TEXT\n"
+            "       click CLASS TITLE ID | combo CLASS TITLE ID | combo-select CLASS TITLE ID TEXT\n"
+            "       list-select CLASS TITLE ID ROW | list-dblclick CLASS TITLE ID ROW | close CLASS TITLE\n");
     return 2;
 }
 
@@ -437,6 +447,11 @@ int main(int argc, char** argv)
     if (argc < 2)
         return usage();
     std::string cmd = argv[1];
+    for (auto group : {pmDialogCommand, pmScenarioCommand, pmDeviceCommand}) {
+        int handled = group(argc, argv);
+        if (handled >= 0)
+            return handled;
+    }
     if (cmd == "wait-window" && argc == 5) {
         HWND w = waitWindow(argv[2], argv[3], atoi(argv[4]));
         if (!w)

@@ -49,7 +49,8 @@ EOF
     check "devsim runs in the device namespace" test -S "$DP_DEVSIM_SOCK"
 
     bash "$ROOT/lab/netns.sh" exec "$runid" pc env BIN="$BIN" NBIN="$NBIN" SHOTS="$SHOTS" DP_WORK="$DP_WORK" \
-        bash "$ROOT/lab/with-wine.sh" --name e2e-datapath-lab --fresh -- bash "$DP_SCRIPT" --inner
+        bash "$ROOT/lab/with-wine.sh" --name e2e-datapath-lab --fresh -- bash "$DP_SCRIPT" --inner \
+        2> "$DP_WORK/wine-stderr.log"
     if [ -f "$DP_WORK/inner.counts" ]; then
         read -r p f < "$DP_WORK/inner.counts"
         e2e_passed=$((e2e_passed + p))
