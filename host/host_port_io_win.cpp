@@ -37,7 +37,6 @@ struct HostOp {
 struct HostPort {
     HANDLE serial;
     uint32_t serialGeneration;
-    int64_t nextOpenAt;           // throttles take-up attempts
     int64_t reopenAt;             // a lost serial side is tried again then (0: not lost)
     int running;                  // the link is meant to be up
     int readDeferred;             // an empty serial read is retried on the next pass
@@ -89,6 +88,8 @@ static int openSerial(int index)
     HostPort* p = &ports[index];
     if (p->ops[RELAY_READ_SERIAL].busy || p->ops[RELAY_WRITE_SERIAL].busy)
         return 0;   // the last handle's transfers have not reported back yet
+    if (!hostPortNumber(entryOf(index)))
+        return 0;   // not one of the pairs' far ends: never opened
     char name[sizeof entryOf(index)->portName];
     copyField(name, sizeof name, entryOf(index)->portName, sizeof entryOf(index)->portName);
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
@@ -457,22 +458,21 @@ int portIdle(int index)
     return 1;
 }
 
+// Takes the entry up even when its pair cannot be opened yet: the port is
+// listed (and can be deleted) with a failed link that says why, and the
+// pair is tried again until it opens.
 int portOpen(int index)
 {
     HostPort* p = &ports[index];
-    int64_t now = hostNowMs();
-    if (now < p->nextOpenAt || !hostPortNumber(entryOf(index)) || !portIdle(index))
+    if (!portIdle(index))
         return 0;
     memset(&p->relay, 0, sizeof p->relay);
-    if (!openSerial(index)) {
-        p->nextOpenAt = now + SERIAL_OPEN_RETRY_MS;
-        return 0;
-    }
-    p->nextOpenAt = 0;
     p->reopenAt = 0;
     p->running = 0;
     memset(&p->settings, 0, sizeof p->settings);
     linkStop(&p->link);
+    if (!openSerial(index) && hostPortNumber(entryOf(index)))
+        p->reopenAt = hostNowMs() + SERIAL_OPEN_RETRY_MS;
     return 1;
 }
 

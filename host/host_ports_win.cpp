@@ -3,6 +3,7 @@
 #include "host/host_io_win.h"
 #include "host/host_logic.h"
 #include "host/host_ports_win.h"
+#include "host/host_restore.h"
 #include "ports/port_table.h"
 
 static HostPortState portStates[PORT_TABLE_ENTRIES];
@@ -21,6 +22,8 @@ int startHostPorts()
         return 0;
     startResolver();
     startPairRefresh();
+    // A table that starts empty gets the ports of the configuration file back.
+    restorePortsFromConfigFile();
     return 1;
 }
 

@@ -137,38 +137,6 @@ int droppedHeight(HWND dialog, int id)
     return r.bottom - combo.top;
 }
 
-std::string listCell(HWND list, int row, int column)
-{
-    char text[256] = "";
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, (LPARAM)&item);
-    return text;
-}
-
-std::string listHeader(HWND list, int column)
-{
-    char text[128] = "";
-    LVCOLUMNA c = {};
-    c.mask = LVCF_TEXT;
-    c.pszText = text;
-    c.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETCOLUMNA, column, (LPARAM)&c);
-    return text;
-}
-
-int listRows(HWND list) { return (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); }
-
-void selectListRow(HWND list, int row)
-{
-    LVITEMA state = {};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, row, (LPARAM)&state);
-    SendMessageA(list, LVM_SETSELECTIONMARK, 0, row);
-}
 
 void setAddressControl(HWND dialog, int id, const char* dotted)
 {

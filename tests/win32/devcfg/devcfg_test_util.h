@@ -61,12 +61,6 @@ std::string comboSelection(HWND dialog, int id);
 // Height in pixels of the combo box's list when dropped down.
 int droppedHeight(HWND dialog, int id);
 
-std::string listCell(HWND list, int row, int column);
-std::string listHeader(HWND list, int column);
-int listRows(HWND list);
-// Selects `row` and makes it the selection mark, as a click does.
-void selectListRow(HWND list, int row);
-
 // Sets an IP address control, as typing into its four fields would.
 void setAddressControl(HWND dialog, int id, const char* dotted);
 

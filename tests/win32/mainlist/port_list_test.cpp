@@ -52,14 +52,6 @@ void present(int index, const char* com, const char* protocol = "tcpc")
     portTable->entries[index].present = 1;
 }
 
-void selectRow(HWND list, int row)
-{
-    LVITEMA state = {};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, row, (LPARAM)&state);
-    SendMessageA(list, LVM_SETSELECTIONMARK, 0, row);
-}
 
 struct PortListTest : ::testing::Test {
     std::string folder;
@@ -112,7 +104,7 @@ TEST_F(PortListTest, RowsTagsAndCellTexts)
         pumpMessages(350);
         rows = readRows(list);
         // Clear Counters shows 0 on the next tick.
-        selectRow(list, 0);
+        selectListRow(list, 0);
         SendMessageA(w, WM_COMMAND, IDM_CLEAR_COUNTERS, 0);
         pumpMessages(250);
         afterClear = readRows(list);
@@ -216,7 +208,7 @@ TEST_F(PortListTest, CommandsOnTheMarkedRow)
         present(4, "COM44");
         portTable->entries[9].command = PORT_STOP;  // not present: Restart All leaves it
         pumpMessages(250);
-        selectRow(list, 1);
+        selectListRow(list, 1);
         PortEntry* e = &portTable->entries[4];
         SendMessageA(w, WM_COMMAND, IDM_STOP_CONNECTION, 0);
         EXPECT_EQ(PORT_STOP, e->command);
@@ -254,7 +246,7 @@ TEST_F(PortListTest, DeleteRefusedWhileOpenThenDoneWithTheHostsAnswer)
         present(0, "COM41");
         present(1, "COM42");
         pumpMessages(250);
-        selectRow(list, 1);
+        selectListRow(list, 1);
         PortEntry* e = &portTable->entries[1];
         e->comOpen = 1;
         {
@@ -298,7 +290,7 @@ TEST_F(PortListTest, DeleteGivesUpAfterAboutTwentySixSeconds)
         HWND list = GetDlgItem(w, IDC_PORT_LIST);
         present(3, "COM43");
         pumpMessages(250);
-        selectRow(list, 0);
+        selectListRow(list, 0);
         DialogWatcher watcher;
         DWORD start = GetTickCount();
         SendMessageA(w, WM_COMMAND, IDM_DELETE, 0);

@@ -57,14 +57,6 @@ struct MonitorCommandTest : ::testing::Test {
     PortTable* host = nullptr;
 };
 
-void selectPortRow(HWND list, int row)
-{
-    LVITEMA state = {};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, row, (LPARAM)&state);
-    SendMessageA(list, LVM_SETSELECTIONMARK, 0, row);
-}
 
 }  // namespace
 
@@ -98,7 +90,7 @@ TEST_F(MonitorCommandTest, OpensTheMonitorOnTheSelectedPortOnly)
         item.pszText = name;
         item.cchTextMax = sizeof name;
         SendMessageA(list, LVM_GETITEMTEXTA, 1, (LPARAM)&item);
-        selectPortRow(list, std::string(name) == "COM42" ? 1 : 0);
+        selectListRow(list, std::string(name) == "COM42" ? 1 : 0);
         PostMessageA(w, WM_COMMAND, IDM_MONITOR_COM, 0);
         waitFor([&] { return !opened.empty() && !FindWindowA("#32770", "Monitor"); });
         commandAfterClose = host->entries[5].captureCommand;

@@ -17,16 +17,6 @@ std::string controlText(HWND dialog, int id)
     return text;
 }
 
-std::string columnTitle(HWND list, int c)
-{
-    char text[64] = "";
-    LVCOLUMNA column = {};
-    column.mask = LVCF_TEXT;
-    column.pszText = text;
-    column.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETCOLUMNA, c, (LPARAM)&column);
-    return text;
-}
 
 int listFontRowHeight(HWND window)
 {
@@ -143,7 +133,7 @@ TEST_F(MonitorTest, OpensIdleAndFollowsTheHostsCapture)
         ASSERT_NE(nullptr, list);
         const char* titles[] = {"#", "Time", "RX/TX", "Bytes", "Data"};
         for (int c = 0; c < 5; c++) {
-            EXPECT_EQ(titles[c], columnTitle(list, c)) << "column " << c;
+            EXPECT_EQ(titles[c], listHeader(list, c)) << "column " << c;
             EXPECT_EQ(61 + c * 10, (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, c, 0)) << "column " << c;
         }
         EXPECT_EQ("Start", controlText(d, IDC_MONITOR_START));

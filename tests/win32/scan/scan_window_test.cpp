@@ -26,16 +26,6 @@ RECT placedOff(HWND dialog, int id, RECT want)
                 got.bottom - got.top - want.bottom};
 }
 
-std::string header(HWND list, int column)
-{
-    char text[64] = "";
-    LVCOLUMNA c = {};
-    c.mask = LVCF_TEXT;
-    c.pszText = text;
-    c.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETCOLUMNA, column, (LPARAM)&c);
-    return text;
-}
 
 class ScanLab : public LabTest {};
 
@@ -117,7 +107,7 @@ TEST_F(ScanLab, WindowLayoutColumnsAndNoDeviceGivesAnEmptyListAfterOneSecond)
     const int widths[] = {100, 150, 130, 150, 90};
     EXPECT_EQ(5, (int)SendMessageA((HWND)SendMessageA(list, LVM_GETHEADER, 0, 0), HDM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < 5; i++) {
-        EXPECT_EQ(titles[i], header(list, i));
+        EXPECT_EQ(titles[i], listHeader(list, i));
         EXPECT_EQ(widths[i], (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0)) << "column " << i;
     }
 }

@@ -58,3 +58,10 @@ bool saveWindowShot(HWND window, const std::string& path);
 
 // The folder for screenshots of the win32 tier (created when missing).
 std::string shotFolder();
+
+// List views of this process: a column title, a cell's text, the row count,
+// and selecting (and focusing) one row as a click would.
+std::string listHeader(HWND list, int column);
+std::string listCell(HWND list, int row, int column);
+int listRows(HWND list);
+void selectListRow(HWND list, int row);
