@@ -30,6 +30,31 @@ ATOM registerMainWindowClass(HINSTANCE instance, const char* className)
     return RegisterClassExA(&wc);
 }
 
+// Scan Devices carries command 0, and so does every menu separator. The
+// system's accelerator handling looks the command up in the menus, meets a
+// separator (always disabled) first and swallows the key without a command.
+// Keys of the table whose command is 0 are therefore sent here.
+static bool sendCommandZeroAccelerator(HACCEL table, const MSG* msg)
+{
+    if (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN)
+        return false;
+    ACCEL keys[16];
+    int count = CopyAcceleratorTableA(table, keys, 16);
+    bool control = GetKeyState(VK_CONTROL) < 0;
+    bool shift = GetKeyState(VK_SHIFT) < 0;
+    bool alt = GetKeyState(VK_MENU) < 0;
+    for (int i = 0; i < count && i < 16; i++) {
+        const ACCEL& k = keys[i];
+        if (k.cmd != 0 || !(k.fVirt & FVIRTKEY) || k.key != msg->wParam)
+            continue;
+        if (control != !!(k.fVirt & FCONTROL) || shift != !!(k.fVirt & FSHIFT) || alt != !!(k.fVirt & FALT))
+            continue;
+        SendMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(0, 1), 0);
+        return true;
+    }
+    return false;
+}
+
 int runManager(HINSTANCE instance, int showCommand)
 {
     char title[100];
@@ -61,7 +86,7 @@ int runManager(HINSTANCE instance, int showCommand)
     HACCEL accelerators = LoadAcceleratorsA(instance, PARLOMGR_ACCEL_NAME);
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (TranslateAcceleratorA(mainWindow, accelerators, &msg))
+        if (sendCommandZeroAccelerator(accelerators, &msg) || TranslateAcceleratorA(mainWindow, accelerators, &msg))
             continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);

@@ -23,6 +23,8 @@ static void fill(HWND dialog)
         char text[16];
         addressText(addresses[i], text, sizeof text);
         SetDlgItemTextA(dialog, addressControls[i], text);
+        // Not every address control shows its fields from the text alone.
+        SendDlgItemMessageA(dialog, addressControls[i], IPM_SETADDRESS, 0, (LPARAM)ntohl(addresses[i]));
     }
     HWND mode = GetDlgItem(dialog, IDC_NET_MODE);
     SendMessageA(mode, CB_ADDSTRING, 0, (LPARAM) "STATIC IP");
