@@ -13,8 +13,10 @@ e2e_failed=0
 
 pass() { e2e_passed=$((e2e_passed + 1)); echo "  ok: $*"; }
 fail() { e2e_failed=$((e2e_failed + 1)); echo "  FAILED: $*"; }
-check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
-expect_eq() { if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected [$2], got [$3]"; fi; }
+check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; return 1; fi; }
+expect_eq() { if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected [$2], got [$3]"; return 1; fi; }
+# Runs a command with its output dropped (for check).
+quiet() { "$@" >/dev/null 2>&1; }
 
 pmauto() { wine "$BIN/pmauto.exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
@@ -54,4 +56,192 @@ wait_manager() {
     kill "$manager_pid" 2>/dev/null; wait "$manager_pid" 2>/dev/null
     manager_rc=timeout
     return 1
+}
+
+# ---- reading the manager's windows ----
+
+# The main list's row of a COM name: Serial Port, Open State, Connection,
+# Remote IP, Remote Port, Local Port, Rx Bytes, Tx Bytes, State (tab-separated).
+list_row() { pmauto list PARLOMGR - 1000 | awk -F'\t' -v c="$1" 'NR > 2 && $2 == c { $1 = ""; sub(/^\t/, ""); print; exit }' OFS='\t'; }
+list_cell() { list_row "$1" | cut -f"$2"; }
+# The COM names of the main list's rows, in row order, space-separated.
+list_names() { pmauto list PARLOMGR - 1000 | awk -F'\t' 'NR > 2 { printf "%s%s", sep, $2; sep = " " }'; }
+# The row number of a COM name in the main list, or nothing.
+list_index() { pmauto list PARLOMGR - 1000 | awk -F'\t' -v c="$1" 'NR > 2 && $2 == c { print NR - 3; exit }'; }
+
+# Waits up to $3 seconds until the list shows $2 in the State cell of $1.
+wait_state() { wait_cell "$1" 9 "$2" "$3"; }
+
+# Waits up to $4 seconds until cell $2 (1-based) of row $1 reads $3.
+wait_cell() {
+    local end=$((SECONDS + $4))
+    while [ $SECONDS -lt $end ]; do
+        [ "$(list_cell "$1" "$2")" = "$3" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# Waits up to $2 seconds until the COM name $1 has no row.
+wait_row_gone() {
+    local end=$((SECONDS + $2))
+    while [ $SECONDS -lt $end ]; do
+        [ -z "$(list_index "$1")" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# Selects the row of a COM name in the main list, as a click would.
+select_port() {
+    local row
+    row=$(list_index "$1")
+    [ -n "$row" ] && pmauto list-select PARLOMGR - 1000 "$row" >/dev/null
+}
+
+# The text of control $2 of the dialog titled $1.
+dialog_text() { pmauto get-text '#32770' "$1" "$2"; }
+# The "enabled"/"disabled" state of control $2 of the dialog titled $1.
+dialog_enabled() { pmauto controls '#32770' "$1" | awk -F'\t' -v id="$2" '$1 == id { print $3; exit }'; }
+# The selected entry of combo box $2 of the dialog titled $1, as text.
+combo_selected() { pmauto combo '#32770' "$1" "$2" | awk -F'\t' 'NR > 1 && $2 == "*" { print $3; exit }'; }
+
+# A message box as seen within $1 ms: "caption<TAB>text<TAB>icon<TAB>owner
+# class", the icon told by its picture. The box stays open.
+msgbox_seen() {
+    local box icon
+    box=$(pmauto msgbox "$1") || return 1
+    icon=$(pmauto msgbox-icon 3000)
+    printf '%s\n' "$box" | awk -F'\t' -v i="$icon" 'BEGIN { OFS = "\t" } { $3 = i; print }'
+}
+# Answers the message box with button $2 (1 OK, 2 Cancel, 6 Yes, 7 No).
+answer_msgbox() { pmauto msgbox "$1" "$2"; }
+
+# The registry value HKCU\Software\Quorvat\ParloMgr\Settings as one line of
+# upper-case hex digits, or nothing when it is missing.
+settings_hex() {
+    wine reg query 'HKCU\Software\Quorvat\ParloMgr' /v Settings 2>/dev/null | tr -d '\r' |
+        awk '$1 == "Settings" && $2 == "REG_BINARY" { print toupper($3) }'
+}
+# The little-endian 32-bit word at byte offset $2 of hex text $1, signed.
+hex_word() {
+    local b=${1:$(($2 * 2)):8}
+    [ ${#b} -eq 8 ] || { echo "?"; return 1; }
+    local v=$((16#${b:6:2}${b:4:2}${b:2:2}${b:0:2}))
+    [ $v -ge 2147483648 ] && v=$((v - 4294967296))
+    echo $v
+}
+
+# A text as upper-case hex digit pairs without separators.
+hex() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n' | tr a-f A-F; }
+
+serialprog() { wine "$BIN/serialprog.exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+# Field $2 of port-show's line for table entry $1 (inuse, present, command, capture, write...).
+port_field() { pmauto port-show "$1" | tr ' ' '\n' | awk -F= -v k="$2" '$1 == k { print $2 }'; }
+
+# ---- scenarios in the lab ----
+#
+# A scenario that needs real data runs in two parts. The outer part (what
+# run.sh sources) builds a lab of its own, starts devsim in its device
+# namespace and runs the scenario script again with --inner, in a Wine session
+# started inside the PC namespace, so everything Wine sends stays in the lab.
+# The inner part reuses the outer session's freshly booted prefix when there
+# is one, which saves booting a second one.
+
+NBIN=${NBIN:-$ROOT/build/native/bin}
+LAB_DEV=10.231.1.1
+
+# lab_scenario SCRIPT NAME DEVSIM_CONFIG: the outer part. The inner part
+# writes "passed failed" to $LAB_WORK/inner.counts.
+lab_scenario() {
+    local script=$1 name=$2 config=$3
+    # Named after the outer session, so runs side by side keep apart.
+    LAB_WORK=${LAB_WORK:-$ROOT/build/e2e/$(basename "${WINEPREFIX:-$name}")}
+    LAB_DEVSIM_SOCK="$LAB_WORK/devsim.sock"
+    if [ "$(id -u)" -ne 0 ] || [ ! -x "$NBIN/devsim" ] || [ ! -x "$NBIN/parlo-paird" ]; then
+        fail "$name needs root (for the lab) and the native devsim and parlo-paird in $NBIN"
+        return
+    fi
+    mkdir -p "$LAB_WORK"
+    rm -f "$LAB_WORK"/inner.counts "$LAB_DEVSIM_SOCK"
+    lab_runid="${name:0:12}$$"
+    lab_devsim_pid=""
+    trap lab_teardown EXIT
+    if ! bash "$ROOT/lab/netns.sh" up "$lab_runid" >/dev/null; then
+        fail "lab up"
+        lab_runid=""
+        return
+    fi
+    # Names that are not in the lab's hosts file fail at once instead of
+    # asking a name server outside the lab.
+    echo "nameserver 127.0.0.1" > "/etc/netns/$(bash "$ROOT/lab/netns.sh" name "$lab_runid" pc)/resolv.conf"
+
+    printf '%s\n' "$config" > "$LAB_WORK/devsim.conf"
+    bash "$ROOT/lab/netns.sh" exec "$lab_runid" dev "$NBIN/devsim" --config "$LAB_WORK/devsim.conf" \
+        --control "$LAB_DEVSIM_SOCK" --no-multicast > "$LAB_WORK/devsim.log" 2>&1 &
+    lab_devsim_pid=$!
+    for _ in $(seq 50); do [ -S "$LAB_DEVSIM_SOCK" ] && break; sleep 0.1; done
+    check "devsim runs in the device namespace" test -S "$LAB_DEVSIM_SOCK"
+
+    # The outer session's prefix, when it is one of ours and nothing of Wine
+    # runs on it any more; otherwise a fresh one of the scenario's own.
+    local session=(--name "e2e-$name-lab" --fresh)
+    if [ -n "${WINEPREFIX:-}" ] && [ "$(dirname "$WINEPREFIX")" = "$ROOT/build/wine" ] && [ -f "$WINEPREFIX/system.reg" ]; then
+        wineserver -k >/dev/null 2>&1
+        wineserver -w >/dev/null 2>&1
+        session=(--name "$(basename "$WINEPREFIX")")
+    fi
+    bash "$ROOT/lab/netns.sh" exec "$lab_runid" pc env BIN="$BIN" NBIN="$NBIN" SHOTS="$SHOTS" \
+        LAB_WORK="$LAB_WORK" LAB_DEVSIM_SOCK="$LAB_DEVSIM_SOCK" \
+        bash "$ROOT/lab/with-wine.sh" "${session[@]}" -- bash "$script" --inner \
+        2> "$LAB_WORK/wine-stderr.log"
+    if [ -f "$LAB_WORK/inner.counts" ]; then
+        read -r p f < "$LAB_WORK/inner.counts"
+        e2e_passed=$((e2e_passed + p))
+        e2e_failed=$((e2e_failed + f))
+    else
+        fail "the lab part did not finish"
+    fi
+    lab_teardown
+    trap - EXIT
+}
+
+lab_teardown() {
+    if [ -n "${lab_devsim_pid:-}" ]; then
+        kill "$lab_devsim_pid" 2>/dev/null
+        wait "$lab_devsim_pid" 2>/dev/null
+        lab_devsim_pid=""
+    fi
+    [ -n "${lab_runid:-}" ] && bash "$ROOT/lab/netns.sh" down "$lab_runid" >/dev/null 2>&1
+    lab_runid=""
+}
+
+devsim_ctl() { "$NBIN/devsim" --ctl "$LAB_DEVSIM_SOCK" "$@"; }
+
+# The inner part's start: the pair daemon for this prefix, the manager, the
+# host's table. Returns 1 when something is missing.
+lab_inner_start() {
+    use_virtual_desktop
+    install_binaries
+    rm -f "$LAB_WORK/paird.pid"
+    "$NBIN/parlo-paird" --prefix "$WINEPREFIX" --pidfile "$LAB_WORK/paird.pid" --log "$LAB_WORK/paird.log"
+    check "pair daemon started" test -s "$LAB_WORK/paird.pid" || return 1
+    start_manager parlo
+    check "main window appears" quiet pmauto wait-window PARLOMGR - 30000 || return 1
+    # Wide enough that screenshots show every column.
+    pmauto move PARLOMGR 0 0 880 520 >/dev/null
+    check "the service publishes the table" pmauto table-wait 10000 || return 1
+}
+
+# The inner part's end: the manager closed, the service gone, the pair
+# daemon stopped, the counts handed to the outer part.
+lab_inner_end() {
+    if pmauto wait-window PARLOMGR - 0 >/dev/null 2>&1; then
+        pmauto command PARLOMGR 105 >/dev/null
+        wait_manager 20
+    fi
+    pmauto service-delete PARLOSVR >/dev/null
+    [ -s "$LAB_WORK/paird.pid" ] && kill "$(cat "$LAB_WORK/paird.pid")" 2>/dev/null
+    echo "$e2e_passed $e2e_failed" > "$LAB_WORK/inner.counts"
 }

@@ -34,8 +34,21 @@ static std::string controlText(HWND c)
     char cls[64] = "";
     GetClassNameA(c, cls, sizeof cls);
     if (_stricmp(cls, WC_IPADDRESSA) == 0) {
-        DWORD address = 0;
-        if (SendMessageA(c, IPM_GETADDRESS, 0, (LPARAM)&address) == 0 && SendMessageA(c, IPM_ISBLANK, 0, 0))
+        // IPM_GETADDRESS writes through its pointer in the control's own
+        // process: the address goes to memory allocated there.
+        DWORD pid, address = 0;
+        GetWindowThreadProcessId(c, &pid);
+        HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        void* remote = proc ? VirtualAllocEx(proc, nullptr, sizeof address, MEM_COMMIT, PAGE_READWRITE) : nullptr;
+        LRESULT filled = 0;
+        if (remote) {
+            filled = SendMessageA(c, IPM_GETADDRESS, 0, (LPARAM)remote);
+            ReadProcessMemory(proc, remote, &address, sizeof address, nullptr);
+            VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+        }
+        if (proc)
+            CloseHandle(proc);
+        if (filled == 0 && SendMessageA(c, IPM_ISBLANK, 0, 0))
             return "";
         char text[32];
         snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", FIRST_IPADDRESS(address), SECOND_IPADDRESS(address),
