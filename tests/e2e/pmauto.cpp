@@ -288,7 +288,10 @@ static int usage()
             "       port-wait INDEX FIELD VALUE MS [COUNT] | capture INDEX start|stop|clear | capture-dump INDEX\n"
             "       controls CLASS TITLE | get-text CLASS TITLE ID | set-text CLASS TITLE ID TEXT\n"
             "       click CLASS TITLE ID | combo CLASS TITLE ID | combo-select CLASS TITLE ID TEXT\n"
-            "       list-select CLASS TITLE ID ROW | list-dblclick CLASS TITLE ID ROW | close CLASS TITLE\n");
+            "       list-select CLASS TITLE ID ROW | list-dblclick CLASS TITLE ID ROW | close CLASS TITLE\n"
+            "       headers CLASS TITLE ID | move CLASS X Y W H | row-colour CLASS TITLE ID ROW\n"
+            "       column-width CLASS TITLE ID COLUMN WIDTH | syscolor N | msgbox-icon MS\n"
+            "       type CLASS TITLE ID TEXT | record-args FILE ARG... | device-set-port ADDR SN USER PASS PORT HEX\n");
     return 2;
 }
 
