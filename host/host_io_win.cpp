@@ -37,19 +37,31 @@ void wakeHostIo()
         PostQueuedCompletionStatus(completionPort, 0, HOST_KEY_WAKE, nullptr);
 }
 
+void continueLater(int index)
+{
+    PostQueuedCompletionStatus(completionPort, (DWORD)index, HOST_KEY_CONTINUE, nullptr);
+}
+
+// Every wait in a round runs to the same end: under Wine a look at an empty
+// completion port costs as much as a wait, and buys nothing.
 void runHostIo(DWORD waitMs)
 {
+    ULONGLONG end = GetTickCount64() + waitMs;
     for (int round = 0; round < COMPLETIONS_PER_ROUND; round++) {
+        ULONGLONG now = GetTickCount64();
+        DWORD wait = now < end ? (DWORD)(end - now) : 0;
         DWORD bytes = 0;
         ULONG_PTR key = 0;
         OVERLAPPED* overlapped = nullptr;
-        BOOL ok = GetQueuedCompletionStatus(completionPort, &bytes, &key, &overlapped, round ? 0 : waitMs);
+        BOOL ok = GetQueuedCompletionStatus(completionPort, &bytes, &key, &overlapped, wait);
         DWORD error = ok ? 0 : GetLastError();
         if (!overlapped) {
             if (!ok)
                 return;   // time-out, or the port is gone
             if (key == HOST_KEY_RESOLVED)
                 portResolved((int)bytes);
+            else if (key == HOST_KEY_CONTINUE)
+                portContinue((int)bytes);
             continue;     // a wake-up
         }
         portCompletion(overlapped, bytes, error);

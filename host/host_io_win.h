@@ -11,13 +11,14 @@
 #include "vspd/vspdctl.h"
 
 // Completion keys.
-enum { HOST_KEY_IO = 0, HOST_KEY_WAKE = 1, HOST_KEY_RESOLVED = 2 };
+enum { HOST_KEY_IO = 0, HOST_KEY_WAKE = 1, HOST_KEY_RESOLVED = 2, HOST_KEY_CONTINUE = 3 };
 
 // host_io_win.cpp
 int startHostIo();                 // completion port and Windows Sockets
 void stopHostIo();
 HANDLE hostCompletionPort();
 void wakeHostIo();                 // any thread: ends the current wait at once
+void continueLater(int index);     // the port's relay goes on after what is queued now
 void runHostIo(DWORD waitMs);      // waits up to waitMs, then handles what completed
 int64_t hostNowMs();
 int64_t hostNowTicks();
@@ -31,6 +32,7 @@ void portStartLink(int index);
 void portStopLink(int index);
 void portPass(int index);          // time-outs, retries, publishing
 void portCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error);
+void portContinue(int index);
 void portResolved(int index);
 int portIdle(int index);           // nothing in flight: the slot may be reused
 

@@ -18,13 +18,17 @@
 
 enum {
     SERIAL_BUFFER = 4096,
-    NET_BUFFER = 4096,
+    NET_BUFFER = 16384,
     UDP_DATAGRAM_MAX = 1472,      // one Ethernet frame, never fragmented
     SERIAL_OPEN_RETRY_MS = 500,   // a pair not there yet
     SERIAL_REOPEN_MS = 1000,      // a pair that went away
     HOST_OP_CONNECT = RELAY_OPS,
     HOST_OPS = RELAY_OPS + 1,
+    PUMP_ROUNDS = 32,             // transfers finished at once before other ports get a turn
 };
+
+// How a transfer start went.
+enum { START_PENDING = 0, START_DONE = 1, START_FAILED = -1 };
 
 struct HostOp {
     OVERLAPPED overlapped;
@@ -40,6 +44,8 @@ struct HostPort {
     int64_t reopenAt;             // a lost serial side is tried again then (0: not lost)
     int running;                  // the link is meant to be up
     int readDeferred;             // an empty serial read is retried on the next pass
+    int serialInline;             // the serial handle's immediate completions are not queued
+    int sockInline;               // nor the socket's
     int openWanted;               // a socket waits for the last one's transfers to end
     SOCKET sock;
     uint32_t sockGeneration;
@@ -83,6 +89,16 @@ static HostOp* startOp(HostPort* p, int index, int kind, uint32_t generation)
 
 // ---- the serial side ----
 
+// Transfers that finish at once are then handled where they were started,
+// sparing a trip through the completion port (the dearest part of a transfer
+// under Wine). Returns 1 when the handle takes the mode.
+static int skipQueuedSuccess(HANDLE h)
+{
+    return SetFileCompletionNotificationModes(h, FILE_SKIP_COMPLETION_PORT_ON_SUCCESS | FILE_SKIP_SET_EVENT_ON_HANDLE)
+               ? 1
+               : 0;
+}
+
 static int openSerial(int index)
 {
     HostPort* p = &ports[index];
@@ -96,16 +112,17 @@ static int openSerial(int index)
                            nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
-    // A read waits for the first byte, then ends at the first pause in the
-    // stream: no polling, and bytes move as soon as they stop coming.
-    COMMTIMEOUTS timeouts = {1, 0, 0, 0, 0};
+    // A read takes whatever has arrived and waits only while nothing has (see
+    // relaySerialOpened); no polling, and bytes move as soon as they come.
+    COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0};
     if (!SetCommTimeouts(h, &timeouts) || !CreateIoCompletionPort(h, hostCompletionPort(), HOST_KEY_IO, 0)) {
         CloseHandle(h);
         return 0;
     }
     p->serial = h;
     p->serialGeneration++;
-    p->relay.serialOpen = 1;
+    p->serialInline = skipQueuedSuccess(h);
+    relaySerialOpened(&p->relay);
     p->readDeferred = 0;
     return 1;
 }
@@ -158,6 +175,7 @@ static uint32_t detailOfError(DWORD error)
 }
 
 static void act(int index, int actions);
+static void finishOp(int index, HostOp* op, DWORD bytes, DWORD error);
 
 // A failure while up is the link dropping; before, a failed attempt.
 static void failLink(int index, uint32_t detail)
@@ -218,6 +236,7 @@ static void openSocket(int index)
     }
     p->sock = s;
     p->sockGeneration++;
+    p->sockInline = skipQueuedSuccess(reinterpret_cast<HANDLE>(s));
     if (udp) {
         // An ICMP "port unreachable" must not end the receive of a UDP port.
         BOOL off = FALSE;
@@ -234,13 +253,15 @@ static void openSocket(int index)
         return;
     }
     HostOp* op = startOp(p, index, HOST_OP_CONNECT, p->sockGeneration);
-    if (!connectFn(s, reinterpret_cast<sockaddr*>(&p->remote), sizeof p->remote, nullptr, 0, nullptr,
-                 &op->overlapped) &&
-        WSAGetLastError() != ERROR_IO_PENDING) {
+    BOOL done = connectFn(s, reinterpret_cast<sockaddr*>(&p->remote), sizeof p->remote, nullptr, 0, nullptr,
+                          &op->overlapped);
+    if (!done && WSAGetLastError() != ERROR_IO_PENDING) {
         failLink(index, detailOfError((DWORD)WSAGetLastError()));
         return;
     }
     op->busy = 1;
+    if (done && p->sockInline)
+        finishOp(index, op, 0, 0);
 }
 
 static void resolve(int index)
@@ -267,55 +288,107 @@ static void lostSerial(int index)
     act(index, linkHalt(&p->link, LINK_DETAIL_SERIAL_LOST));
 }
 
-// Starts every transfer the relay allows. A start that fails at once ends
-// the side it belongs to; nothing is retried in a loop here.
+// After a transfer was started: a start that failed at once ends the side it
+// belongs to; one that finished at once is handled here when its completion
+// will not be queued; anything else reports through the completion port.
+static int settleStart(int index, HostOp* op, BOOL done, DWORD error, int inlineDone)
+{
+    HostPort* p = &ports[index];
+    int serial = op->kind == RELAY_READ_SERIAL || op->kind == RELAY_WRITE_SERIAL;
+    if (!done && error != ERROR_IO_PENDING) {
+        if (serial)
+            lostSerial(index);
+        else
+            failLink(index, detailOfError(error));
+        return START_FAILED;
+    }
+    op->busy = p->relay.busy[op->kind] = 1;
+    if (!done || !inlineDone)
+        return START_PENDING;
+    DWORD bytes = 0;
+    if (serial) {
+        GetOverlappedResult(p->serial, &op->overlapped, &bytes, FALSE);
+    } else {
+        DWORD flags = 0;
+        WSAGetOverlappedResult(p->sock, &op->overlapped, &bytes, FALSE, &flags);
+    }
+    finishOp(index, op, bytes, 0);
+    return START_DONE;
+}
+
+static int startSerialRead(int index)
+{
+    HostPort* p = &ports[index];
+    HostOp* op = startOp(p, index, RELAY_READ_SERIAL, p->serialGeneration);
+    DWORD size = p->settings.udp && p->relay.linkUp ? UDP_DATAGRAM_MAX : SERIAL_BUFFER;
+    BOOL done = ReadFile(p->serial, p->toNet, size, nullptr, &op->overlapped);
+    return settleStart(index, op, done, done ? 0 : GetLastError(), p->serialInline);
+}
+
+static int startSerialWrite(int index)
+{
+    HostPort* p = &ports[index];
+    HostOp* op = startOp(p, index, RELAY_WRITE_SERIAL, p->serialGeneration);
+    BOOL done = WriteFile(p->serial, p->toSerial, p->relay.toSerial, nullptr, &op->overlapped);
+    return settleStart(index, op, done, done ? 0 : GetLastError(), p->serialInline);
+}
+
+static int startReceive(int index)
+{
+    HostPort* p = &ports[index];
+    HostOp* op = startOp(p, index, RELAY_RECV_NET, p->sockGeneration);
+    WSABUF buf = {NET_BUFFER, reinterpret_cast<char*>(p->toSerial)};
+    DWORD flags = 0;
+    int r;
+    if (p->settings.udp) {
+        p->fromLength = sizeof p->from;
+        r = WSARecvFrom(p->sock, &buf, 1, nullptr, &flags, reinterpret_cast<sockaddr*>(&p->from), &p->fromLength,
+                        &op->overlapped, nullptr);
+    } else {
+        r = WSARecv(p->sock, &buf, 1, nullptr, &flags, &op->overlapped, nullptr);
+    }
+    return settleStart(index, op, r == 0, r == 0 ? 0 : (DWORD)WSAGetLastError(), p->sockInline);
+}
+
+static int startSend(int index)
+{
+    HostPort* p = &ports[index];
+    HostOp* op = startOp(p, index, RELAY_SEND_NET, p->sockGeneration);
+    WSABUF buf = {p->relay.toNet, reinterpret_cast<char*>(p->toNet)};
+    int r;
+    if (p->settings.udp)
+        r = WSASendTo(p->sock, &buf, 1, nullptr, 0, reinterpret_cast<sockaddr*>(&p->remote), sizeof p->remote,
+                      &op->overlapped, nullptr);
+    else
+        r = WSASend(p->sock, &buf, 1, nullptr, 0, &op->overlapped, nullptr);
+    return settleStart(index, op, r == 0, r == 0 ? 0 : (DWORD)WSAGetLastError(), p->sockInline);
+}
+
+// Starts every transfer the relay allows, and again while transfers finish at
+// once. Nothing that fails is retried in a loop here, and a port that keeps
+// moving hands over to the other ports after PUMP_ROUNDS and carries on from
+// the completion port.
 static void pump(int index)
 {
     HostPort* p = &ports[index];
-    int ops = relayNextOps(&p->relay);
-    if ((ops & (1 << RELAY_READ_SERIAL)) && !p->readDeferred) {
-        HostOp* op = startOp(p, index, RELAY_READ_SERIAL, p->serialGeneration);
-        DWORD size = p->settings.udp && p->relay.linkUp ? UDP_DATAGRAM_MAX : SERIAL_BUFFER;
-        if (!ReadFile(p->serial, p->toNet, size, nullptr, &op->overlapped) && GetLastError() != ERROR_IO_PENDING)
-            return lostSerial(index);
-        op->busy = p->relay.busy[RELAY_READ_SERIAL] = 1;
+    for (int round = 0; round < PUMP_ROUNDS; round++) {
+        int ops = relayNextOps(&p->relay);
+        if (p->readDeferred)
+            ops &= ~(1 << RELAY_READ_SERIAL);
+        // One transfer that finished at once changes what may start: look again.
+        int r = START_PENDING;
+        if (ops & (1 << RELAY_READ_SERIAL))
+            r = startSerialRead(index);
+        if (r == START_PENDING && (ops & (1 << RELAY_WRITE_SERIAL)))
+            r = startSerialWrite(index);
+        if (r == START_PENDING && (ops & (1 << RELAY_RECV_NET)))
+            r = startReceive(index);
+        if (r == START_PENDING && (ops & (1 << RELAY_SEND_NET)))
+            r = startSend(index);
+        if (r != START_DONE)
+            return;
     }
-    if (ops & (1 << RELAY_WRITE_SERIAL)) {
-        HostOp* op = startOp(p, index, RELAY_WRITE_SERIAL, p->serialGeneration);
-        if (!WriteFile(p->serial, p->toSerial, p->relay.toSerial, nullptr, &op->overlapped) &&
-            GetLastError() != ERROR_IO_PENDING)
-            return lostSerial(index);
-        op->busy = p->relay.busy[RELAY_WRITE_SERIAL] = 1;
-    }
-    if (ops & (1 << RELAY_RECV_NET)) {
-        HostOp* op = startOp(p, index, RELAY_RECV_NET, p->sockGeneration);
-        WSABUF buf = {NET_BUFFER, reinterpret_cast<char*>(p->toSerial)};
-        DWORD flags = 0;
-        int r;
-        if (p->settings.udp) {
-            p->fromLength = sizeof p->from;
-            r = WSARecvFrom(p->sock, &buf, 1, nullptr, &flags, reinterpret_cast<sockaddr*>(&p->from),
-                            &p->fromLength, &op->overlapped, nullptr);
-        } else {
-            r = WSARecv(p->sock, &buf, 1, nullptr, &flags, &op->overlapped, nullptr);
-        }
-        if (r != 0 && WSAGetLastError() != WSA_IO_PENDING)
-            return failLink(index, detailOfError((DWORD)WSAGetLastError()));
-        op->busy = p->relay.busy[RELAY_RECV_NET] = 1;
-    }
-    if (ops & (1 << RELAY_SEND_NET)) {
-        HostOp* op = startOp(p, index, RELAY_SEND_NET, p->sockGeneration);
-        WSABUF buf = {p->relay.toNet, reinterpret_cast<char*>(p->toNet)};
-        int r;
-        if (p->settings.udp)
-            r = WSASendTo(p->sock, &buf, 1, nullptr, 0, reinterpret_cast<sockaddr*>(&p->remote), sizeof p->remote,
-                          &op->overlapped, nullptr);
-        else
-            r = WSASend(p->sock, &buf, 1, nullptr, 0, &op->overlapped, nullptr);
-        if (r != 0 && WSAGetLastError() != WSA_IO_PENDING)
-            return failLink(index, detailOfError((DWORD)WSAGetLastError()));
-        op->busy = p->relay.busy[RELAY_SEND_NET] = 1;
-    }
+    continueLater(index);
 }
 
 // Carries out what the link machine asked for, publishes, and moves data.
@@ -353,8 +426,13 @@ static void serialDone(int index, HostOp* op, DWORD bytes, DWORD error)
         return;
     }
     if (bytes == 0) {
+        if (relayEmptySerialRead(&p->relay)) {
+            COMMTIMEOUTS timeouts = {1, 0, 0, 0, 0};
+            if (!SetCommTimeouts(p->serial, &timeouts))
+                p->readDeferred = 1;
+            return;
+        }
         // Nothing read: leave it to the next pass rather than spin.
-        relayAbandoned(&p->relay, op->kind);
         p->readDeferred = 1;
         return;
     }
@@ -408,12 +486,9 @@ static void netDone(int index, HostOp* op, DWORD bytes, DWORD error)
         memmove(p->toNet, p->toNet + bytes, left);
 }
 
-void portCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error)
+// One transfer's end, whether it came through the completion port or at once.
+static void finishOp(int index, HostOp* op, DWORD bytes, DWORD error)
 {
-    HostOp* op = CONTAINING_RECORD(overlapped, HostOp, overlapped);
-    int index = op->port;
-    if (index < 0 || index >= PORT_TABLE_ENTRIES || op != &ports[index].ops[op->kind])
-        return;
     op->busy = 0;
     if (op->kind == RELAY_READ_SERIAL || op->kind == RELAY_WRITE_SERIAL)
         serialDone(index, op, bytes, error);
@@ -422,7 +497,22 @@ void portCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error)
     HostPort* p = &ports[index];
     if (p->openWanted && netIdle(p))
         openSocket(index);
+}
+
+void portCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error)
+{
+    HostOp* op = CONTAINING_RECORD(overlapped, HostOp, overlapped);
+    int index = op->port;
+    if (index < 0 || index >= PORT_TABLE_ENTRIES || op != &ports[index].ops[op->kind])
+        return;
+    finishOp(index, op, bytes, error);
     pump(index);
+}
+
+void portContinue(int index)
+{
+    if (index >= 0 && index < PORT_TABLE_ENTRIES)
+        pump(index);
 }
 
 void portResolved(int index)

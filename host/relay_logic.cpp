@@ -55,6 +55,24 @@ void relayAbandoned(RelayState* r, int op)
         r->toSerial = 0;
 }
 
+void relaySerialOpened(RelayState* r)
+{
+    r->serialOpen = 1;
+    r->serialReadMode = SERIAL_READ_AVAILABLE;
+    r->busy[RELAY_READ_SERIAL] = 0;
+    r->busy[RELAY_WRITE_SERIAL] = 0;
+    r->toSerial = 0;
+}
+
+int relayEmptySerialRead(RelayState* r)
+{
+    r->busy[RELAY_READ_SERIAL] = 0;
+    if (r->serialReadMode == SERIAL_READ_INTERVAL)
+        return 0;
+    r->serialReadMode = SERIAL_READ_INTERVAL;
+    return 1;
+}
+
 void relayLinkDown(RelayState* r)
 {
     r->linkUp = 0;

@@ -14,8 +14,15 @@ enum RelayOp {
     RELAY_OPS = 4,
 };
 
+// How serial reads wait. First they take whatever has arrived and wait only
+// while nothing has; a platform that answers an empty port at once shows it
+// with an empty read, and the port then waits for the first byte and the
+// pause after it instead.
+enum { SERIAL_READ_AVAILABLE = 0, SERIAL_READ_INTERVAL = 1 };
+
 struct RelayState {
     int serialOpen;           // the serial side can be read and written
+    int serialReadMode;       // SERIAL_READ_*
     int linkUp;               // the network side carries data
     int busy[RELAY_OPS];      // a transfer of that kind is in flight
     uint32_t toNet;           // bytes read from the serial side, not yet sent
@@ -35,6 +42,14 @@ uint32_t relayNetSent(RelayState* r, uint32_t bytes);
 uint32_t relaySerialWritten(RelayState* r, uint32_t bytes);
 // A transfer that failed or belongs to a socket or handle closed since.
 void relayAbandoned(RelayState* r, int op);
+
+// A serial handle was opened: reads start by taking what has arrived.
+void relaySerialOpened(RelayState* r);
+// A serial read ended with nothing. Returns 1 when the port has just switched
+// to SERIAL_READ_INTERVAL (set the timeouts, read again at once), 0 when the
+// next read should wait for the next pass, so that a port that keeps
+// answering empty is not read in a tight loop.
+int relayEmptySerialRead(RelayState* r);
 
 // The link went down: bytes for the network are dropped.
 void relayLinkDown(RelayState* r);

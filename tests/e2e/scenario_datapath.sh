@@ -12,6 +12,8 @@ DP_SCRIPT=${BASH_SOURCE[0]}
 source "$(dirname "$DP_SCRIPT")/lib.sh"
 NBIN=${NBIN:-$ROOT/build/native/bin}
 DP_WORK=${DP_WORK:-$ROOT/build/e2e/datapath}
+# The inner session's prefix; runs side by side need names of their own.
+DP_PREFIX=${DP_PREFIX:-e2e-datapath-lab}
 DP_DEVSIM_SOCK="$DP_WORK/devsim.sock"
 DP_DEV=10.231.1.1
 
@@ -49,7 +51,7 @@ EOF
     check "devsim runs in the device namespace" test -S "$DP_DEVSIM_SOCK"
 
     bash "$ROOT/lab/netns.sh" exec "$runid" pc env BIN="$BIN" NBIN="$NBIN" SHOTS="$SHOTS" DP_WORK="$DP_WORK" \
-        bash "$ROOT/lab/with-wine.sh" --name e2e-datapath-lab --fresh -- bash "$DP_SCRIPT" --inner \
+        bash "$ROOT/lab/with-wine.sh" --name "$DP_PREFIX" --fresh -- bash "$DP_SCRIPT" --inner \
         2> "$DP_WORK/wine-stderr.log"
     if [ -f "$DP_WORK/inner.counts" ]; then
         read -r p f < "$DP_WORK/inner.counts"

@@ -102,3 +102,43 @@ TEST(Relay, LostSerialSideDropsWhatWasForIt)
     relayAbandoned(&r, -1);
     relayAbandoned(&r, RELAY_OPS);
 }
+
+TEST(Relay, EmptySerialReadsFallBackOnceThenWaitForThePass)
+{
+    RelayState r = {};
+    relaySerialOpened(&r);
+    r.linkUp = 1;
+    EXPECT_EQ(SERIAL_READ_AVAILABLE, r.serialReadMode);
+
+    // A platform that answers an empty port at once: switch, and read again now.
+    start(&r, RELAY_READ_SERIAL);
+    EXPECT_EQ(1, relayEmptySerialRead(&r));
+    EXPECT_EQ(SERIAL_READ_INTERVAL, r.serialReadMode);
+    EXPECT_TRUE(relayNextOps(&r) & bit(RELAY_READ_SERIAL)) << "the empty read no longer counts as in flight";
+
+    // Empty again in the waiting mode: no second switch, and no tight loop.
+    start(&r, RELAY_READ_SERIAL);
+    EXPECT_EQ(0, relayEmptySerialRead(&r));
+    EXPECT_EQ(SERIAL_READ_INTERVAL, r.serialReadMode);
+    EXPECT_EQ(0, relayEmptySerialRead(&r));
+
+    // Data still flows in the waiting mode.
+    start(&r, RELAY_READ_SERIAL);
+    EXPECT_EQ(12u, relaySerialRead(&r, 12));
+}
+
+TEST(Relay, AReopenedSerialSideStartsAfresh)
+{
+    RelayState r = upAndOpen();
+    start(&r, RELAY_READ_SERIAL);
+    relayEmptySerialRead(&r);
+    start(&r, RELAY_RECV_NET);
+    relayNetReceived(&r, 30);
+    relaySerialGone(&r);
+    EXPECT_EQ(0u, r.toSerial);
+
+    relaySerialOpened(&r);
+    EXPECT_EQ(1, r.serialOpen);
+    EXPECT_EQ(SERIAL_READ_AVAILABLE, r.serialReadMode) << "a new handle may behave differently";
+    EXPECT_EQ(bit(RELAY_READ_SERIAL) | bit(RELAY_RECV_NET), relayNextOps(&r));
+}

@@ -1,0 +1,417 @@
+#!/usr/bin/env bash
+# Data-path benchmark, in a test network of its own (root needed for it).
+#
+# Ours: serialprog under Wine on COM ports -> pair daemon -> ParloHost ->
+# lab network -> devsim's echoing serial ports. Beside it, in the same run:
+# socat relaying a Linux pty to the same kind of devsim port, driven by
+# bench/pty_client (the same message sizes, window and durations). For 1 and
+# 128 ports over TCP, and 1 port over UDP: echoed throughput (every byte
+# checked) and round trips of 16-byte messages. Then the Windows side alone
+# (the host stopped, a native echo on the pairs' far ends), the 921,600-baud
+# floor (every one of 128 ports at 92,160 bytes/s or more), and CPU: idle with
+# 128 ports connected, and while they stream.
+#
+#   bench/datapath.sh          (as root; prints "|" table rows and details)
+#
+# Environment: NBIN (devsim, parlo-paird; default build/native/bin), BIN (the
+# x86_64 Windows build; default build/win64/bin), DP_BENCH_WORK (work folder,
+# default build/bench/datapath), DP_SECONDS (each measurement, default 5),
+# DP_PATHS (which paths to run, default "ours socat").
+set -uo pipefail
+SELF=$(readlink -f "${BASH_SOURCE[0]}")
+ROOT=$(cd "$(dirname "$SELF")/.." && pwd)
+export NBIN=${NBIN:-$ROOT/build/native/bin}
+export BIN=${BIN:-$ROOT/build/win64/bin}
+export DP_BENCH_WORK=${DP_BENCH_WORK:-$ROOT/build/bench/datapath}
+export DP_SECONDS=${DP_SECONDS:-5}
+DP_PATHS=${DP_PATHS:-ours socat}
+WORK=$DP_BENCH_WORK
+SECS=$DP_SECONDS
+PORTS=128
+PER_DEVICE=32
+FIRST_COM=41
+FIRST_DEV=10.231.1.1
+UDP_DEV=10.231.1.5
+FIRST_RPORT=4001
+FLOOR_BPS=92160              # 921,600 baud at 10 bits a byte
+IDLE_SECONDS=5
+LINK_CONNECTED=0x1000002
+
+note() { echo "$*"; }
+
+# ---- measuring CPU from /proc ----
+
+# CPU ticks (user + system) of one process into TICKS; fails when it is gone.
+# Builtins only, no subshells: with 128 processes the samples must be quick.
+cpu_ticks() {
+    local s
+    { read -r s < "/proc/$1/stat"; } 2>/dev/null || return 1
+    s=${s##*) }
+    # shellcheck disable=SC2086
+    set -- $s
+    TICKS=$(( ${12} + ${13} ))
+}
+
+# Ticks summed over a comma-separated list of process ids into GROUP_TICKS;
+# "-" when a process is missing (it ended, or was never found).
+group_ticks() {
+    local sum=0 p
+    GROUP_TICKS=-
+    [ -n "$1" ] || return
+    for p in ${1//,/ }; do
+        cpu_ticks "$p" || return
+        sum=$((sum + TICKS))
+    done
+    GROUP_TICKS=$sum
+}
+
+# Over $1 seconds, the percent of one core used by each group NAME=PID,PID...
+# given after it; prints "NAME PERCENT" lines ("-" for a group that changed).
+cpu_percent() {
+    local seconds=$1 g i=0 hz
+    shift
+    local before=() after=()
+    for g in "$@"; do group_ticks "${g#*=}"; before+=("$GROUP_TICKS"); done
+    sleep "$seconds"
+    for g in "$@"; do group_ticks "${g#*=}"; after+=("$GROUP_TICKS"); done
+    hz=$(getconf CLK_TCK)
+    for g in "$@"; do
+        if [ "${before[i]}" = - ] || [ "${after[i]}" = - ]; then
+            echo "${g%%=*} -"
+        else
+            awk -v n="${g%%=*}" -v t=$((after[i] - before[i])) -v hz="$hz" -v s="$seconds" \
+                'BEGIN { printf "%s %.1f\n", n, 100 * t / hz / s }'
+        fi
+        i=$((i + 1))
+    done
+}
+
+# Waits until the benchmark writing to $1 has its traffic going, then a second more.
+wait_running() {
+    for _ in $(seq 300); do
+        grep -q '^running' "$1" 2>/dev/null && break
+        sleep 0.1
+    done
+    sleep 1
+}
+
+# The window in which a sampler measures a run that has started.
+sample_seconds() { echo $((SECS > 4 ? SECS - 3 : 1)); }
+
+# Processes of this Wine prefix whose command name is $1 (or $1 and a suffix
+# of digits, as in "wineserver64").
+wine_pids() {
+    local p c
+    for p in /proc/[0-9]*; do
+        { read -r c < "$p/comm"; } 2>/dev/null || continue
+        [[ "$c" =~ ^$1[0-9]*$ ]] || continue
+        tr '\0' '\n' < "$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "${p#/proc/}"
+    done
+}
+
+# ---- our path: inside the PC namespace, in a Wine session of its own ----
+
+serialprog() { wine "$BIN/serialprog.exe" "$@" 2>/dev/null | sed -u 's/\r$//'; return "${PIPESTATUS[0]}"; }
+pmauto() { wine "$BIN/pmauto.exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+# Runs one measurement: $1 result name, the rest the serialprog bench arguments.
+ours() {
+    local name=$1
+    shift
+    serialprog bench "$@" > "$WORK/ours-$name.txt"
+    echo "exit $?" >> "$WORK/ours-$name.txt"
+}
+
+# The same, while sampling where the CPU goes in the middle of the run.
+ours_sampled() {
+    local name=$1
+    shift
+    (
+        wait_running "$WORK/ours-$name.txt"
+        cpu_percent "$(sample_seconds)" serialprog="$(wine_pids serialprog.exe | paste -sd,)" \
+            host="$(wine_pids ParloHost.exe | paste -sd,)" wineserver="$(wine_pids wineserver | paste -sd,)" \
+            paird="$(cat "$WORK/paird.pid")" devsim="$(cat "$WORK/devsim.pid")"
+    ) > "$WORK/busy-ours.txt" &
+    local sampler=$!
+    ours "$name" "$@"
+    wait $sampler
+}
+
+stop_inner_ours() {
+    [ -n "${echo_pid:-}" ] && kill "$echo_pid" 2>/dev/null
+    kill "$(cat "$WORK/paird.pid" 2>/dev/null)" 2>/dev/null
+}
+
+inner_ours() {
+    local host_pid="" server k ptys=()
+    echo_pid=""
+    trap stop_inner_ours EXIT
+    "$NBIN/parlo-paird" --prefix "$WINEPREFIX" --pidfile "$WORK/paird.pid" --log "$WORK/paird.log" ||
+        { note "pair daemon did not start"; return 1; }
+    local dir="$WINEPREFIX/drive_c/parlo"
+    mkdir -p "$dir"
+    cp "$BIN/ParloHost.exe" "$BIN/VSPDCTL.DLL" "$dir/"
+    # The host's own loop, as the service runs it, in the foreground.
+    (cd "$dir" && exec wine ParloHost.exe --console > "$WORK/host.log" 2>&1) &
+    pmauto table-wait 20000 >/dev/null || { note "ParloHost did not publish the table"; return 1; }
+    pmauto port-create-range 0 $PORTS $FIRST_COM $FIRST_DEV $PER_DEVICE $FIRST_RPORT enable tcpc >/dev/null
+    if ! pmauto port-wait 0 state $LINK_CONNECTED 60000 $PORTS > "$WORK/connect.txt"; then
+        note "not every port connected: $(cat "$WORK/connect.txt")"
+        return 1
+    fi
+    host_pid=$(wine_pids ParloHost.exe | head -1)
+    [ -n "$host_pid" ] || { note "ParloHost's process not found"; return 1; }
+    sleep 1
+    server=$(wine_pids wineserver | paste -sd,)
+    cpu_percent $IDLE_SECONDS host="$host_pid" wineserver="$server" paird="$(cat "$WORK/paird.pid")" \
+        > "$WORK/idle-ours.txt"
+
+    ours tcp1-latency $FIRST_COM 1 "$SECS" latency
+    ours tcp1-throughput $FIRST_COM 1 "$SECS" throughput
+    ours tcp128-latency $FIRST_COM $PORTS "$SECS" latency
+    ours_sampled tcp128-throughput $FIRST_COM $PORTS "$SECS" throughput
+
+    # The first port over UDP to the device that answers datagrams.
+    pmauto port-retarget 0 $FIRST_RPORT 0 udp $UDP_DEV >/dev/null
+    sleep 1
+    pmauto port-wait 0 state $LINK_CONNECTED 10000 >/dev/null || note "the UDP port did not come up"
+    ours udp1-latency $FIRST_COM 1 "$SECS" latency
+    ours udp1-throughput $FIRST_COM 1 "$SECS" throughput
+
+    # The Windows side alone: the host stopped, a native echo on the far ends.
+    kill "$host_pid" 2>/dev/null
+    for _ in $(seq 50); do [ -e "/proc/$host_pid" ] || break; sleep 0.1; done
+    if [ -e "/proc/$host_pid" ]; then
+        note "ParloHost did not end on SIGTERM"
+        kill -KILL "$host_pid" 2>/dev/null
+        sleep 0.5
+    fi
+    for k in $(seq 0 $((PORTS - 1))); do
+        ptys+=("$(readlink -f "$WINEPREFIX/dosdevices/null_com$((FIRST_COM + k))")")
+    done
+    "$WORK/pty_client" $((SECS * 6 + 30)) echo 0 "${ptys[@]}" > "$WORK/echo.log" 2>&1 &
+    echo_pid=$!
+    sleep 0.5
+    ours alone128-throughput $FIRST_COM $PORTS "$SECS" throughput
+    ours alone128-latency $FIRST_COM $PORTS "$SECS" latency
+    ours alone1-latency $FIRST_COM 1 "$SECS" latency
+    return 0
+}
+
+# ---- socat: inside the PC namespace, natively ----
+
+socat_pids=()
+stop_socats() {
+    [ ${#socat_pids[@]} -gt 0 ] && kill "${socat_pids[@]}" 2>/dev/null
+    [ ${#socat_pids[@]} -gt 0 ] && wait "${socat_pids[@]}" 2>/dev/null
+    socat_pids=()
+}
+
+# The address of the device that serves port k (0-based) of the 128.
+device_of() {
+    awk -v a="$FIRST_DEV" -v k=$(($1 / PER_DEVICE)) 'BEGIN { split(a, o, "."); print o[1] "." o[2] "." o[3] "." (o[4] + k) }'
+}
+
+# Starts one socat per pty link in $WORK/pty; $1 "tcp" or "udp", $2 count.
+start_socats() {
+    local k
+    rm -rf "$WORK/pty"
+    mkdir -p "$WORK/pty"
+    for k in $(seq 0 $(($2 - 1))); do
+        if [ "$1" = udp ]; then
+            socat PTY,link="$WORK/pty/p$k",raw,echo=0 UDP:$UDP_DEV:$FIRST_RPORT 2>>"$WORK/socat.log" &
+        else
+            socat PTY,link="$WORK/pty/p$k",raw,echo=0 TCP:"$(device_of "$k")":$((FIRST_RPORT + k % PER_DEVICE)),nodelay \
+                2>>"$WORK/socat.log" &
+        fi
+        socat_pids+=($!)
+    done
+    for _ in $(seq 100); do
+        [ "$(find "$WORK/pty" -type l | wc -l)" -ge "$2" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# One measurement through socat: $1 result name, $2 ports, $3 mode, $4 "sampled" to sample CPU.
+theirs() {
+    local name=$1 count=$2 mode=$3 k ptys=() sampler=""
+    for k in $(seq 0 $((count - 1))); do ptys+=("$WORK/pty/p$k"); done
+    "$WORK/pty_client" "$SECS" "$mode" 0 "${ptys[@]}" > "$WORK/socat-$name.txt" &
+    local client=$!
+    if [ "${4:-}" = sampled ]; then
+        (
+            wait_running "$WORK/socat-$name.txt"
+            cpu_percent "$(sample_seconds)" client="$client" socat="$(IFS=,; echo "${socat_pids[*]}")" \
+                devsim="$(cat "$WORK/devsim.pid")"
+        ) > "$WORK/busy-socat.txt" &
+        sampler=$!
+    fi
+    wait $client
+    echo "exit $?" >> "$WORK/socat-$name.txt"
+    [ -n "$sampler" ] && wait $sampler
+}
+
+inner_socat() {
+    trap stop_socats EXIT
+    start_socats tcp $PORTS || { note "socat ptys did not appear"; return 1; }
+    sleep 1
+    cpu_percent $IDLE_SECONDS socat="$(IFS=,; echo "${socat_pids[*]}")" > "$WORK/idle-socat.txt"
+    theirs tcp1-latency 1 latency
+    theirs tcp1-throughput 1 throughput
+    theirs tcp128-latency $PORTS latency
+    theirs tcp128-throughput $PORTS throughput sampled
+    stop_socats
+    start_socats udp 1 || { note "socat pty did not appear"; return 1; }
+    theirs udp1-latency 1 latency
+    theirs udp1-throughput 1 throughput
+    stop_socats
+}
+
+# ---- the table ----
+
+# Field $2 of the result file $1 (e.g. median_ms), or "-".
+field() {
+    [ -f "$1" ] || { echo -; return; }
+    awk -v k="$2" '{ for (i = 1; i < NF; i++) if ($i == k) { print $(i + 1); found = 1; exit } }
+                   END { if (!found) print "-" }' "$1"
+}
+
+# "echo checked" when every byte came back as sent, else what went wrong.
+verified() {
+    local sent received bad
+    sent=$(field "$1" sent); received=$(field "$1" received); bad=$(field "$1" mismatches)
+    if [ "$sent" = - ]; then echo "no result"; return; fi
+    if [ "$sent" = "$received" ] && [ "$bad" = 0 ]; then echo "echo checked"; return; fi
+    echo "ECHO WRONG: sent $sent, back $received, $bad differ"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'; }
+kb() { awk -v v="$1" 'BEGIN { if (v == "-") print "-"; else printf "%.1f KB/s", v / 1000 }'; }
+mb() { awk -v v="$1" 'BEGIN { if (v == "-") print "-"; else printf "%.2f MB/s", v / 1e6 }'; }
+share() { awk -v n="$2" '$1 == n { print $2; found = 1 } END { if (!found) print "-" }' "$1" 2>/dev/null || echo -; }
+
+# Throughput rows; $1 our result, $2 socat's, $3 what, $4 "1" for one port.
+throughput_rows() {
+    local o="$WORK/ours-$1.txt" s="$WORK/socat-$2.txt"
+    if [ "$4" = 1 ]; then
+        echo "| data path $3: echoed throughput | $(mb "$(field "$o" total_Bps)") ($(verified "$o")) | $(mb "$(field "$s" total_Bps)") ($(verified "$s")) | $(ratio "$(field "$o" total_Bps)" "$(field "$s" total_Bps)") |"
+        return
+    fi
+    local op sp os ss
+    op=$(field "$o" per_port_Bps); sp=$(field "$s" per_port_Bps)
+    os=$(field "$o" slowest_port_Bps); ss=$(field "$s" slowest_port_Bps)
+    echo "| data path $3: echoed throughput per port, mean / slowest | $(kb "$op") / $(kb "$os") ($(verified "$o")) | $(kb "$sp") / $(kb "$ss") ($(verified "$s")) | $(ratio "$op" "$sp") / $(ratio "$os" "$ss") |"
+    echo "| data path $3: echoed throughput, all ports | $(mb "$(field "$o" total_Bps)") | $(mb "$(field "$s" total_Bps)") | $(ratio "$(field "$o" total_Bps)" "$(field "$s" total_Bps)") |"
+}
+
+# A round-trip row; $1 our result, $2 socat's, $3 what.
+latency_row() {
+    local o="$WORK/ours-$1.txt" s="$WORK/socat-$2.txt"
+    local om op9 omax sm sp9 smax
+    om=$(field "$o" median_ms); op9=$(field "$o" p99_ms); omax=$(field "$o" max_ms)
+    sm=$(field "$s" median_ms); sp9=$(field "$s" p99_ms); smax=$(field "$s" max_ms)
+    echo "| data path $3: round trip of 16 bytes, median / p99 / max | $om / $op9 / $omax ms ($(field "$o" round_trips) trips, $(verified "$o")) | $sm / $sp9 / $smax ms ($(field "$s" round_trips) trips) | $(ratio "$om" "$sm") / $(ratio "$op9" "$sp9") / $(ratio "$omax" "$smax") |"
+}
+
+print_table() {
+    echo "| data path ($PORTS ports = 4 devices x 32; ${SECS} s each; KB = 1000 bytes; ratio = ours / socat) | ours | socat | ratio |"
+    echo "|---|---|---|---|"
+    throughput_rows tcp1-throughput tcp1-throughput "TCP, 1 port" 1
+    latency_row tcp1-latency tcp1-latency "TCP, 1 port"
+    throughput_rows tcp128-throughput tcp128-throughput "TCP, $PORTS ports" "$PORTS"
+    latency_row tcp128-latency tcp128-latency "TCP, $PORTS ports"
+    throughput_rows udp1-throughput udp1-throughput "UDP, 1 port" 1
+    latency_row udp1-latency udp1-latency "UDP, 1 port"
+    local alone="Windows side alone (serialprog, pair daemon, native echo; no ParloHost, no network; socat column: its full path, for scale)"
+    throughput_rows alone128-throughput tcp128-throughput "$alone, $PORTS ports" "$PORTS"
+    latency_row alone128-latency tcp128-latency "$alone, $PORTS ports"
+    latency_row alone1-latency tcp1-latency "$alone, 1 port"
+
+    local result="$WORK/ours-tcp128-throughput.txt" slowest verdict
+    slowest=$(field "$result" slowest_port_Bps)
+    if [ "$slowest" != - ] && [ "$(verified "$result")" = "echo checked" ] &&
+        awk -v s="$slowest" -v f=$FLOOR_BPS 'BEGIN { exit !(s >= f) }'; then
+        verdict="CLEARED"
+    else
+        verdict="NOT CLEARED"
+    fi
+    echo "| data path floor: each of $PORTS TCP ports >= 92.16 KB/s echoed (921,600 baud) | slowest port $(kb "$slowest") | slowest port $(kb "$(field "$WORK/socat-tcp128-throughput.txt" slowest_port_Bps)") | ours: $verdict |"
+    echo "| data path idle CPU, $PORTS ports connected, no traffic, over ${IDLE_SECONDS} s (% of one core) | ParloHost $(share "$WORK/idle-ours.txt" host)% (wineserver $(share "$WORK/idle-ours.txt" wineserver)%, pair daemon $(share "$WORK/idle-ours.txt" paird)%) | $PORTS socat $(share "$WORK/idle-socat.txt" socat)% | |"
+    echo "| data path CPU while $PORTS TCP ports stream (% of one core) | serialprog $(share "$WORK/busy-ours.txt" serialprog), ParloHost $(share "$WORK/busy-ours.txt" host), wineserver $(share "$WORK/busy-ours.txt" wineserver), pair daemon $(share "$WORK/busy-ours.txt" paird), devsim $(share "$WORK/busy-ours.txt" devsim) | pty_client $(share "$WORK/busy-socat.txt" client), socat $(share "$WORK/busy-socat.txt" socat), devsim $(share "$WORK/busy-socat.txt" devsim) | |"
+    echo "| data path machine load (1-minute average) at the start / after our path / after socat's (its 128 processes count) | $(cat "$WORK/load-before" 2>/dev/null) / $(cat "$WORK/load-ours" 2>/dev/null) / $(cat "$WORK/load-after" 2>/dev/null) | | |"
+}
+
+# ---- the outer part: the lab, devsim, both paths, the table ----
+
+outer() {
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "datapath: needs root (for the test network)"; return 1
+    fi
+    local f
+    for f in "$NBIN/devsim" "$NBIN/parlo-paird" "$BIN/serialprog.exe" "$BIN/pmauto.exe" "$BIN/ParloHost.exe" \
+             "$BIN/VSPDCTL.DLL"; do
+        [ -e "$f" ] || { echo "datapath: missing $f"; return 1; }
+    done
+    command -v socat >/dev/null || { echo "datapath: socat is not installed"; return 1; }
+    rm -rf "$WORK"
+    mkdir -p "$WORK"
+    g++ -O2 -std=c++17 -o "$WORK/pty_client" "$ROOT/bench/pty_client.cpp" ||
+        { echo "datapath: cannot build pty_client"; return 1; }
+
+    cut -d' ' -f1 /proc/loadavg > "$WORK/load-before"
+    echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+    runid="bdp$$"
+    trap outer_teardown EXIT
+    trap 'exit 130' INT TERM
+    bash "$ROOT/lab/netns.sh" up "$runid" >/dev/null || { echo "datapath: lab up failed"; return 1; }
+    cat > "$WORK/devsim.conf" <<EOF
+device sn=BENCH count=$((PORTS / PER_DEVICE)) ip=$FIRST_DEV ports=$PER_DEVICE
+device sn=BENCHUDP0001 ip=$UDP_DEV ports=1
+port 1 mode=udp dport=$FIRST_RPORT
+EOF
+    bash "$ROOT/lab/netns.sh" exec "$runid" dev "$NBIN/devsim" --config "$WORK/devsim.conf" \
+        --control "$WORK/devsim.sock" --no-multicast > "$WORK/devsim.log" 2>&1 &
+    devsim_pid=$!
+    echo $devsim_pid > "$WORK/devsim.pid"
+    for _ in $(seq 50); do [ -S "$WORK/devsim.sock" ] && break; sleep 0.1; done
+    [ -S "$WORK/devsim.sock" ] || { echo "datapath: devsim did not start"; return 1; }
+
+    local started=$SECONDS
+    if [[ " $DP_PATHS " == *" ours "* ]]; then
+        bash "$ROOT/lab/netns.sh" exec "$runid" pc bash "$ROOT/lab/with-wine.sh" --name bench-datapath -- \
+            bash "$SELF" --ours > "$WORK/ours.log" 2>&1 ||
+            echo "datapath: our path did not finish: $(tail -3 "$WORK/ours.log")"
+        echo "our path: $((SECONDS - started)) s; load after it: $(cut -d' ' -f1-3 /proc/loadavg)"
+        cut -d' ' -f1 /proc/loadavg > "$WORK/load-ours"
+    fi
+    started=$SECONDS
+    if [[ " $DP_PATHS " == *" socat "* ]]; then
+        bash "$ROOT/lab/netns.sh" exec "$runid" pc bash "$SELF" --socat > "$WORK/socat-run.log" 2>&1 ||
+            echo "datapath: the socat path did not finish: $(tail -3 "$WORK/socat-run.log")"
+        echo "socat path: $((SECONDS - started)) s; load after it: $(cut -d' ' -f1-3 /proc/loadavg)"
+    fi
+    cut -d' ' -f1 /proc/loadavg > "$WORK/load-after"
+    echo
+    for f in "$WORK"/ours-*.txt "$WORK"/socat-*.txt "$WORK"/idle-*.txt "$WORK"/busy-*.txt; do
+        [ -f "$f" ] && grep -v '^running' "$f" | sed "s|^|$(basename "$f" .txt): |"
+    done
+    echo
+    print_table
+}
+
+outer_teardown() {
+    if [ -n "${devsim_pid:-}" ]; then
+        kill "$devsim_pid" 2>/dev/null
+        wait "$devsim_pid" 2>/dev/null
+        devsim_pid=""
+    fi
+    [ -n "${runid:-}" ] && bash "$ROOT/lab/netns.sh" down "$runid" >/dev/null 2>&1
+    runid=""
+}
+
+case "${1:-}" in
+--ours) inner_ours ;;
+--socat) inner_socat ;;
+*) outer ;;
+esac
