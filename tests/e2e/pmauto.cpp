@@ -195,13 +195,10 @@ static int cmdMenu(HWND w)
 // Reads a list view in another process through memory allocated there.
 static int cmdList(HWND list)
 {
-    DWORD pid;
-    GetWindowThreadProcessId(list, &pid);
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!proc)
-        return 1;
     const int textBytes = 512;
-    char* remote = (char*)VirtualAllocEx(proc, nullptr, sizeof(LVITEMA) + textBytes, MEM_COMMIT, PAGE_READWRITE);
+    RemoteMemory remote(list, sizeof(LVITEMA) + textBytes);
+    if (!remote.ok())
+        return 1;
     HWND header = (HWND)SendMessageA(list, LVM_GETHEADER, 0, 0);
     int columns = header ? (int)SendMessageA(header, HDM_GETITEMCOUNT, 0, 0) : 1;
     int rows = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
@@ -214,26 +211,24 @@ static int cmdList(HWND list)
         LVITEMA item = {};
         item.mask = LVIF_PARAM;
         item.iItem = r;
-        WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
-        SendMessageA(list, LVM_GETITEMA, 0, (LPARAM)remote);
-        ReadProcessMemory(proc, remote, &item, sizeof item, nullptr);
+        remote.put(&item, sizeof item);
+        SendMessageA(list, LVM_GETITEMA, 0, (LPARAM)remote.at());
+        remote.get(&item, sizeof item);
         printf("%ld", (long)item.lParam);
         for (int c = 0; c < columns; c++) {
             LVITEMA t = {};
             t.iSubItem = c;
-            t.pszText = remote + sizeof(LVITEMA);
+            t.pszText = remote.at(sizeof(LVITEMA));
             t.cchTextMax = textBytes;
-            WriteProcessMemory(proc, remote, &t, sizeof t, nullptr);
-            SendMessageA(list, LVM_GETITEMTEXTA, r, (LPARAM)remote);
+            remote.put(&t, sizeof t);
+            SendMessageA(list, LVM_GETITEMTEXTA, r, (LPARAM)remote.at());
             char text[textBytes] = "";
-            ReadProcessMemory(proc, remote + sizeof(LVITEMA), text, textBytes, nullptr);
+            remote.get(text, textBytes, sizeof(LVITEMA));
             text[textBytes - 1] = '\0';
             printf("\t%s", oneLine(text).c_str());
         }
         printf("\n");
     }
-    VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-    CloseHandle(proc);
     return 0;
 }
 

@@ -36,18 +36,13 @@ static std::string controlText(HWND c)
     if (_stricmp(cls, WC_IPADDRESSA) == 0) {
         // IPM_GETADDRESS writes through its pointer in the control's own
         // process: the address goes to memory allocated there.
-        DWORD pid, address = 0;
-        GetWindowThreadProcessId(c, &pid);
-        HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-        void* remote = proc ? VirtualAllocEx(proc, nullptr, sizeof address, MEM_COMMIT, PAGE_READWRITE) : nullptr;
+        DWORD address = 0;
+        RemoteMemory remote(c, sizeof address);
         LRESULT filled = 0;
-        if (remote) {
-            filled = SendMessageA(c, IPM_GETADDRESS, 0, (LPARAM)remote);
-            ReadProcessMemory(proc, remote, &address, sizeof address, nullptr);
-            VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+        if (remote.ok()) {
+            filled = SendMessageA(c, IPM_GETADDRESS, 0, (LPARAM)remote.at());
+            remote.get(&address, sizeof address);
         }
-        if (proc)
-            CloseHandle(proc);
         if (filled == 0 && SendMessageA(c, IPM_ISBLANK, 0, 0))
             return "";
         char text[32];
@@ -123,27 +118,21 @@ static int comboSelect(HWND combo, const char* wanted)
 // Selects (and focuses) one row of a list view in another process.
 static int listSelect(HWND list, int row)
 {
-    DWORD pid;
-    GetWindowThreadProcessId(list, &pid);
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!proc)
-        return 1;
-    void* remote = VirtualAllocEx(proc, nullptr, sizeof(LVITEMA), MEM_COMMIT, PAGE_READWRITE);
+    RemoteMemory remote(list, sizeof(LVITEMA));
     LVITEMA item = {};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = 0;
-    WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
-    SendMessageA(list, LVM_SETITEMSTATE, (WPARAM)-1, (LPARAM)remote);
+    if (!remote.put(&item, sizeof item))
+        return 1;
+    SendMessageA(list, LVM_SETITEMSTATE, (WPARAM)-1, (LPARAM)remote.at());
     int ok = 1;
     if (row >= 0) {
         item.state = LVIS_SELECTED | LVIS_FOCUSED;
-        WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
-        ok = SendMessageA(list, LVM_SETITEMSTATE, row, (LPARAM)remote) != 0;
+        remote.put(&item, sizeof item);
+        ok = SendMessageA(list, LVM_SETITEMSTATE, row, (LPARAM)remote.at()) != 0;
         SendMessageA(list, LVM_SETSELECTIONMARK, 0, row);
         SendMessageA(list, LVM_ENSUREVISIBLE, row, FALSE);
     }
-    VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-    CloseHandle(proc);
     return ok ? 0 : 1;
 }
 
@@ -151,20 +140,8 @@ static int listSelect(HWND list, int row)
 // parent itself.
 static int listDoubleClick(HWND list, int row)
 {
-    DWORD pid;
-    GetWindowThreadProcessId(list, &pid);
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!proc)
-        return 1;
-    RECT* remote = (RECT*)VirtualAllocEx(proc, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
-    RECT r = {};
-    r.left = LVIR_LABEL;
-    WriteProcessMemory(proc, remote, &r, sizeof r, nullptr);
-    int ok = SendMessageA(list, LVM_GETITEMRECT, row, (LPARAM)remote) != 0;
-    ReadProcessMemory(proc, remote, &r, sizeof r, nullptr);
-    VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-    CloseHandle(proc);
-    if (!ok)
+    RECT r;
+    if (!pmItemRect(list, row, LVIR_LABEL, &r))
         return 1;
     listSelect(list, row);
     LPARAM at = MAKELPARAM(r.left + 4, (r.top + r.bottom) / 2);

@@ -18,33 +18,24 @@ static int listHeaders(HWND list)
     HWND header = (HWND)SendMessageA(list, LVM_GETHEADER, 0, 0);
     if (!header)
         return 1;
-    DWORD pid;
-    GetWindowThreadProcessId(list, &pid);
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!proc)
-        return 1;
     const int textBytes = 256;
-    char* remote = (char*)VirtualAllocEx(proc, nullptr, sizeof(HDITEMA) + textBytes, MEM_COMMIT, PAGE_READWRITE);
-    if (!remote) {
-        CloseHandle(proc);
+    RemoteMemory remote(list, sizeof(HDITEMA) + textBytes);
+    if (!remote.ok())
         return 1;
-    }
     int columns = (int)SendMessageA(header, HDM_GETITEMCOUNT, 0, 0);
     for (int c = 0; c < columns; c++) {
         HDITEMA item = {};
         item.mask = HDI_TEXT;
-        item.pszText = remote + sizeof(HDITEMA);
+        item.pszText = remote.at(sizeof(HDITEMA));
         item.cchTextMax = textBytes;
-        WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
+        remote.put(&item, sizeof item);
         char text[textBytes] = "";
-        if (SendMessageA(header, HDM_GETITEMA, c, (LPARAM)remote))
-            ReadProcessMemory(proc, remote + sizeof(HDITEMA), text, textBytes, nullptr);
+        if (SendMessageA(header, HDM_GETITEMA, c, (LPARAM)remote.at()))
+            remote.get(text, textBytes, sizeof(HDITEMA));
         text[textBytes - 1] = '\0';
         printf("%s%s", c ? "\t" : "", text);
     }
     printf("\n");
-    VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-    CloseHandle(proc);
     return 0;
 }
 
@@ -179,21 +170,8 @@ static int messageBoxIcon(DWORD ms)
 // cell's background, which its short text leaves mostly bare. As RRGGBB.
 static int rowColour(HWND list, int row)
 {
-    DWORD pid;
-    GetWindowThreadProcessId(list, &pid);
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!proc)
-        return 1;
-    RECT* remote = (RECT*)VirtualAllocEx(proc, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
     RECT r = {};
-    r.left = LVIR_BOUNDS;
-    WriteProcessMemory(proc, remote, &r, sizeof r, nullptr);
-    const bool ok = remote && SendMessageA(list, LVM_GETITEMRECT, row, (LPARAM)remote) != 0;
-    if (ok)
-        ReadProcessMemory(proc, remote, &r, sizeof r, nullptr);
-    if (remote)
-        VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-    CloseHandle(proc);
+    const bool ok = pmItemRect(list, row, LVIR_BOUNDS, &r);
     const int w = (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), h = r.bottom - r.top;
     Canvas shown;
     if (!ok || w <= 0 || h <= 0 || !makeCanvas(&shown, w, h))
