@@ -55,6 +55,12 @@ done
 export PARLO_XVFB_PID=$xvfb_pid
 
 if [ "$fresh" = 1 ]; then rm -rf "$WINEPREFIX"; fi
+# Caption buttons are drawn with Wine's Marlett font, which this distribution's
+# Wine does not find by itself: the prefix gets a copy.
+if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
