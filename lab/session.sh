@@ -5,10 +5,7 @@
 # stopped then, the prefix (and the ports made in it) is kept.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX="$ROOT/build/wine/run"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+source "$ROOT/lab/wine-env.sh" run
 
 paird_pid=""
 cleanup() {
@@ -18,11 +15,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Caption buttons are drawn with Wine's Marlett font (see lab/with-wine.sh).
-if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
-    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-fi
+add_prefix_fonts
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
 wineserver -w >/dev/null 2>&1
 rm -f "$WORK/paird.pid"

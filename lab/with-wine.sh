@@ -21,10 +21,7 @@ while [ $# -gt 0 ]; do
 done
 [ $# -gt 0 ] || { echo "usage: with-wine.sh [--name N] [--fresh] -- COMMAND..." >&2; exit 2; }
 
-export WINEPREFIX="$ROOT/build/wine/$name"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+source "$ROOT/lab/wine-env.sh" "$name"
 
 xvfb_pid=""
 cleanup() {
@@ -55,12 +52,7 @@ done
 export PARLO_XVFB_PID=$xvfb_pid
 
 if [ "$fresh" = 1 ]; then rm -rf "$WINEPREFIX"; fi
-# Caption buttons are drawn with Wine's Marlett font, which this distribution's
-# Wine does not find by itself: the prefix gets a copy.
-if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
-    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-fi
+add_prefix_fonts
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true

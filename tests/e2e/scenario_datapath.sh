@@ -10,73 +10,10 @@
 # with --inner, in a second Wine session started inside the PC namespace.
 DP_SCRIPT=${BASH_SOURCE[0]}
 source "$(dirname "$DP_SCRIPT")/lib.sh"
-NBIN=${NBIN:-$ROOT/build/native/bin}
-DP_WORK=${DP_WORK:-$ROOT/build/e2e/datapath}
-# The inner session's prefix; runs side by side need names of their own.
-DP_PREFIX=${DP_PREFIX:-e2e-datapath-lab}
-DP_DEVSIM_SOCK="$DP_WORK/devsim.sock"
-DP_DEV=10.231.1.1
-
-# ---- the outer part: the lab, devsim, and the inner part inside the PC namespace ----
-
-dp_outer() {
-    echo "scenario: data path through the lab"
-    if [ "$(id -u)" -ne 0 ] || [ ! -x "$NBIN/devsim" ] || [ ! -x "$NBIN/parlo-paird" ]; then
-        fail "the data path needs root (for the lab) and the native devsim and parlo-paird in $NBIN"
-        return
-    fi
-    mkdir -p "$DP_WORK"
-    rm -f "$DP_WORK"/inner.counts "$DP_DEVSIM_SOCK"
-    local runid="dp$$"
-    dp_runid=$runid
-    dp_devsim_pid=""
-    trap dp_teardown EXIT
-    if ! bash "$ROOT/lab/netns.sh" up "$runid" >/dev/null; then
-        fail "lab up"
-        return
-    fi
-    # Names that are not in the lab's hosts file fail at once instead of
-    # asking a name server outside the lab.
-    echo "nameserver 127.0.0.1" > "/etc/netns/$(bash "$ROOT/lab/netns.sh" name "$runid" pc)/resolv.conf"
-
-    cat > "$DP_WORK/devsim.conf" <<EOF
-device sn=DATAPATH0001 ip=$DP_DEV ports=2
-port 1 mode=tcp dport=4001 prefix=>\s
-port 2 mode=udp dport=4002
-EOF
-    bash "$ROOT/lab/netns.sh" exec "$runid" dev "$NBIN/devsim" --config "$DP_WORK/devsim.conf" \
-        --control "$DP_DEVSIM_SOCK" --no-multicast > "$DP_WORK/devsim.log" 2>&1 &
-    dp_devsim_pid=$!
-    for _ in $(seq 50); do [ -S "$DP_DEVSIM_SOCK" ] && break; sleep 0.1; done
-    check "devsim runs in the device namespace" test -S "$DP_DEVSIM_SOCK"
-
-    bash "$ROOT/lab/netns.sh" exec "$runid" pc env BIN="$BIN" NBIN="$NBIN" SHOTS="$SHOTS" DP_WORK="$DP_WORK" \
-        bash "$ROOT/lab/with-wine.sh" --name "$DP_PREFIX" --fresh -- bash "$DP_SCRIPT" --inner \
-        2> "$DP_WORK/wine-stderr.log"
-    if [ -f "$DP_WORK/inner.counts" ]; then
-        read -r p f < "$DP_WORK/inner.counts"
-        e2e_passed=$((e2e_passed + p))
-        e2e_failed=$((e2e_failed + f))
-    else
-        fail "the lab part did not finish"
-    fi
-    dp_teardown
-    trap - EXIT
-}
-
-dp_teardown() {
-    if [ -n "${dp_devsim_pid:-}" ]; then
-        kill "$dp_devsim_pid" 2>/dev/null
-        wait "$dp_devsim_pid" 2>/dev/null
-        dp_devsim_pid=""
-    fi
-    [ -n "${dp_runid:-}" ] && bash "$ROOT/lab/netns.sh" down "$dp_runid" >/dev/null 2>&1
-    dp_runid=""
-}
+DP_DEV=$LAB_DEV
 
 # ---- the inner part: inside the PC namespace, in a Wine session of its own ----
 
-devsim_ctl() { "$NBIN/devsim" --ctl "$DP_DEVSIM_SOCK" "$@" >/dev/null 2>&1; }
 serialprog() { wine "$BIN/serialprog.exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
 # The main list's row of a COM name: Serial Port, Open State, Connection,
@@ -98,13 +35,7 @@ hex() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n' | tr a-f A-F; }
 
 dp_inner() {
     local state
-    use_virtual_desktop
-    install_binaries
-    "$NBIN/parlo-paird" --prefix "$WINEPREFIX" --pidfile "$DP_WORK/paird.pid" --log "$DP_WORK/paird.log"
-    check "pair daemon started after the prefix boots" test -s "$DP_WORK/paird.pid"
-    start_manager parlo
-    check "main window appears" pmauto wait-window PARLOMGR - 30000
-    check "the service publishes the table" pmauto table-wait 10000
+    lab_inner_start || { lab_inner_end; return; }
 
     # Ports as the Create dialog would make them.
     pmauto port-create 0 COM45 $DP_DEV 4001 enable tcpc 6045 >/dev/null
@@ -117,13 +48,13 @@ dp_inner() {
     # TCP: the device's answer comes back with its prefix; capture follows both ways.
     pmauto capture 0 start >/dev/null
     pmauto port-wait 0 capture 1 3000 >/dev/null
-    serialprog exchange COM45 9600 'hello\r\n' 9 5000 4000 > "$DP_WORK/tcp.out" &
+    serialprog exchange COM45 9600 'hello\r\n' 9 5000 4000 > "$LAB_WORK/tcp.out" &
     local prog=$!
     sleep 2
     expect_eq "open state while the program holds COM45" "9600,8N1" "$(list_cell COM45 2)"
     shot datapath-open-state
     wait $prog
-    expect_eq "TCP echo through the whole path" "got 9 >\\x20hello\\r\\n" "$(head -1 "$DP_WORK/tcp.out")"
+    expect_eq "TCP echo through the whole path" "got 9 >\\x20hello\\r\\n" "$(head -1 "$LAB_WORK/tcp.out")"
     sleep 0.5
     expect_eq "open state clears when the program closes" " " "$(list_cell COM45 2)"
     expect_eq "Rx Bytes and Tx Bytes" $'9\t7' "$(list_row COM45 | cut -f7,8)"
@@ -139,8 +70,8 @@ dp_inner() {
     # A block longer than a record is captured in records of at most 512 bytes.
     local block
     block=$(head -c 700 /dev/zero | tr '\0' 'x')
-    serialprog exchange COM45 9600 "$block" 702 5000 > "$DP_WORK/block.out"
-    expect_eq "700 bytes through and back" "got 702" "$(cut -d' ' -f1,2 "$DP_WORK/block.out" | head -1)"
+    serialprog exchange COM45 9600 "$block" 702 5000 > "$LAB_WORK/block.out"
+    expect_eq "700 bytes through and back" "got 702" "$(cut -d' ' -f1,2 "$LAB_WORK/block.out" | head -1)"
     dump=$(pmauto capture-dump 0 | tail -n +2)
     expect_eq "capture: 700 bytes sent, in records" 707 "$(echo "$dump" | awk -F'\t' '$2 == "tx" { n += $3 } END { print n }')"
     expect_eq "capture: 702 bytes received, in records" 711 "$(echo "$dump" | awk -F'\t' '$2 == "rx" { n += $3 } END { print n }')"
@@ -148,40 +79,40 @@ dp_inner() {
     pmauto capture 0 stop >/dev/null
 
     # UDP: each write becomes a datagram, each datagram back comes through.
-    serialprog exchange COM46 19200 'udp ping' 8 5000 > "$DP_WORK/udp.out"
-    expect_eq "UDP echo through the whole path" "got 8 udp\\x20ping" "$(head -1 "$DP_WORK/udp.out")"
+    serialprog exchange COM46 19200 'udp ping' 8 5000 > "$LAB_WORK/udp.out"
+    expect_eq "UDP echo through the whole path" "got 8 udp\\x20ping" "$(head -1 "$LAB_WORK/udp.out")"
     expect_eq "UDP Rx Bytes and Tx Bytes" $'8\t8' "$(list_row COM46 | cut -f7,8)"
     shot datapath-connected
 
     # Stop carries nothing; Start reconnects.
     pmauto port-command 0 $PORT_STOP >/dev/null
     check "Stop shows Stop" wait_state COM45 Stop 10
-    serialprog exchange COM45 9600 'lost\r\n' 1 1500 > "$DP_WORK/stopped.out"
-    expect_eq "nothing comes back while stopped" "got 0 " "$(head -1 "$DP_WORK/stopped.out")"
+    serialprog exchange COM45 9600 'lost\r\n' 1 1500 > "$LAB_WORK/stopped.out"
+    expect_eq "nothing comes back while stopped" "got 0 " "$(head -1 "$LAB_WORK/stopped.out")"
     expect_eq "counters unchanged while stopped" $'711\t707' "$(list_row COM45 | cut -f7,8)"
     shot datapath-stopped
     pmauto port-command 0 $PORT_START >/dev/null
     check "Start reconnects" wait_state COM45 Connected 20
-    serialprog exchange COM45 9600 'again\r\n' 9 5000 > "$DP_WORK/again.out"
-    expect_eq "data flows after Start" "got 9 >\\x20again\\r\\n" "$(head -1 "$DP_WORK/again.out")"
+    serialprog exchange COM45 9600 'again\r\n' 9 5000 > "$LAB_WORK/again.out"
+    expect_eq "data flows after Start" "got 9 >\\x20again\\r\\n" "$(head -1 "$LAB_WORK/again.out")"
 
     # The device goes away and comes back.
-    devsim_ctl down 1
+    quiet devsim_ctl down 1
     check "a device that goes away shows Disconnected" wait_state COM45 Disconnected 10
     shot datapath-disconnected
     check "then Connection failed. while it stays away" wait_state COM45 "Connection failed." 15
     shot datapath-connection-failed
     expect_eq "the UDP port is not disturbed" Connected "$(list_cell COM46 9)"
-    devsim_ctl up 1
+    quiet devsim_ctl up 1
     check "Connected again when it returns" wait_state COM45 Connected 20
-    serialprog exchange COM45 9600 'back\r\n' 8 5000 > "$DP_WORK/back.out"
-    expect_eq "data flows after the device returns" "got 8 >\\x20back\\r\\n" "$(head -1 "$DP_WORK/back.out")"
+    serialprog exchange COM45 9600 'back\r\n' 8 5000 > "$LAB_WORK/back.out"
+    expect_eq "data flows after the device returns" "got 8 >\\x20back\\r\\n" "$(head -1 "$LAB_WORK/back.out")"
 
     # Restart takes the entry's current settings: a port nobody serves, then back.
     pmauto port-retarget 0 4009 0 tcpc $DP_DEV >/dev/null
     check "Restart onto a closed port fails" wait_state COM45 "Connection failed." 15
-    pmauto port-show 0 > "$DP_WORK/refused.out"
-    check "refused is told apart" grep -q 'detail=4 ' "$DP_WORK/refused.out"
+    pmauto port-show 0 > "$LAB_WORK/refused.out"
+    check "refused is told apart" grep -q 'detail=4 ' "$LAB_WORK/refused.out"
     pmauto port-retarget 0 4001 6045 tcpc $DP_DEV >/dev/null
     check "Restart onto the device connects" wait_state COM45 Connected 20
 
@@ -192,11 +123,11 @@ dp_inner() {
     check "a name that does not resolve fails" wait_state COM47 "Connection failed." 20
     check "the first UDP port on 5048 is up" wait_state COM48 Connected 20
     check "a local port in use fails" wait_state COM49 "Connection failed." 20
-    pmauto port-show 2 > "$DP_WORK/bad.out"
-    pmauto port-show 4 >> "$DP_WORK/bad.out"
-    check "the reasons are told apart" bash -c 'grep -q "com=COM47 .*detail=2 " "$0" && grep -q "com=COM49 .*detail=3 " "$0"' "$DP_WORK/bad.out"
-    serialprog exchange COM45 9600 'still\r\n' 9 5000 > "$DP_WORK/still.out"
-    expect_eq "the good ports still carry data" "got 9 >\\x20still\\r\\n" "$(head -1 "$DP_WORK/still.out")"
+    pmauto port-show 2 > "$LAB_WORK/bad.out"
+    pmauto port-show 4 >> "$LAB_WORK/bad.out"
+    check "the reasons are told apart" bash -c 'grep -q "com=COM47 .*detail=2 " "$0" && grep -q "com=COM49 .*detail=3 " "$0"' "$LAB_WORK/bad.out"
+    serialprog exchange COM45 9600 'still\r\n' 9 5000 > "$LAB_WORK/still.out"
+    expect_eq "the good ports still carry data" "got 9 >\\x20still\\r\\n" "$(head -1 "$LAB_WORK/still.out")"
     shot datapath-failures
 
     # Delete: the rows go, and the pair with them.
@@ -205,11 +136,7 @@ dp_inner() {
     expect_eq "deleted ports leave the list" "" "$(list_row COM47)$(list_row COM48)$(list_row COM49)"
     check "the deleted port's pair is gone" test ! -e "$WINEPREFIX/dosdevices/com47"
 
-    pmauto command PARLOMGR 105 >/dev/null
-    wait_manager 20
-    pmauto service-delete PARLOSVR >/dev/null
-    kill "$(cat "$DP_WORK/paird.pid")" 2>/dev/null
-    echo "$e2e_passed $e2e_failed" > "$DP_WORK/inner.counts"
+    lab_inner_end
 }
 
 PORT_START=1
@@ -217,5 +144,8 @@ PORT_STOP=2
 if [ "${1:-}" = "--inner" ]; then
     dp_inner
 else
-    dp_outer
+    echo "scenario: data path through the lab"
+    lab_scenario "$DP_SCRIPT" datapath "device sn=DATAPATH0001 ip=$LAB_DEV ports=2
+port 1 mode=tcp dport=4001 prefix=>\s
+port 2 mode=udp dport=4002"
 fi

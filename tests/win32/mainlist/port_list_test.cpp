@@ -31,15 +31,8 @@ std::vector<Row> readRows(HWND list)
         item.iItem = r;
         SendMessageA(list, LVM_GETITEMA, 0, (LPARAM)&item);
         row.tag = item.lParam;
-        for (int c = 0; c < 9; c++) {
-            char text[256] = "";
-            LVITEMA t = {};
-            t.iSubItem = c;
-            t.pszText = text;
-            t.cchTextMax = sizeof text;
-            SendMessageA(list, LVM_GETITEMTEXTA, r, (LPARAM)&t);
-            row.cells.push_back(text);
-        }
+        for (int c = 0; c < 9; c++)
+            row.cells.push_back(listCell(list, r, c));
         rows.push_back(row);
     }
     return rows;
