@@ -5,8 +5,8 @@
 //
 //   pty_client SECONDS throughput|latency RATE PTY...
 //       Opens every PTY raw at 921600 baud. "throughput": each port streams
-//       RATE bytes/s (0: as fast as it can), at most 8192 bytes unanswered, in
-//       writes of up to 1024 bytes, and checks that the echo comes back byte
+//       RATE bytes/s (0: as fast as it can), at most 16384 bytes unanswered, in
+//       writes of up to 4096 bytes, and checks that the echo comes back byte
 //       for byte. "latency": each port sends a 16-byte message, waits for its
 //       echo, and again. Prints the same lines as serialprog.
 //   pty_client SECONDS echo 0 PTY...
@@ -28,7 +28,7 @@
 
 namespace {
 
-enum { CHUNK = 1024, WINDOW = 8192, LATENCY_MESSAGE = 16, MAX_PORTS = 256, DRAIN_MS = 5000 };
+enum { CHUNK = 4096, WINDOW = 16384, LATENCY_MESSAGE = 16, MAX_PORTS = 256, DRAIN_MS = 5000 };
 
 double nowMs()
 {
