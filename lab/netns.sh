@@ -93,6 +93,9 @@ cmd_up() {
         echo "::1 localhost ip6-localhost ip6-loopback"
         echo "$PC_ADDR $(hostname)"
     } > "/etc/netns/$pc/hosts"
+    # Names that are not in that file fail at once instead of asking a name
+    # server outside the lab.
+    echo "nameserver 127.0.0.1" > "/etc/netns/$pc/resolv.conf"
     trap - ERR
     echo "lab $id up: pc=$pc ($PC_ADDR) dev=$dev (from $DEV_ADDR) bridge=$br"
 }

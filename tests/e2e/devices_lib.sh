@@ -1,112 +1,19 @@
-# Shell helpers of the devices scenarios: their lab with devsim, devsim's
-# request log taken apart, and the manager's device windows read through
-# pmauto. Sourced after lib.sh.
+# Shell helpers of the devices scenario: its session, devsim's request log
+# taken apart, and the manager's device windows read through pmauto. Sourced
+# after lib.sh.
 
-NBIN=${NBIN:-$ROOT/build/native/bin}
-DV_WORK=${DV_WORK:-$ROOT/build/e2e/devices}
-DV_SOCK="$DV_WORK/devsim.sock"
-DV_PC=10.231.0.1
+# ---- the inner part's session ----
 
-# ---- the outer part: the lab, devsim in its device namespace ----
-
-# True when this shell already runs in the PC namespace of a lab that the
-# test run built (lab/in-lab.sh), with its Wine session started there.
-dv_in_run_lab() {
-    [ -n "${PARLO_LAB_RUNID:-}" ] &&
-        [ "$(ip netns identify $$ 2>/dev/null)" = "$(bash "$ROOT/lab/netns.sh" name "$PARLO_LAB_RUNID" pc)" ]
-}
-
-# dv_outer SCRIPT DEVSIM-CONFIG INNER: starts devsim (hearing the management
-# group, as real devices do) in a lab's device namespace and runs the
-# function INNER with the manager's Wine session in its PC namespace. Inside
-# the test run's lab that is this very session; otherwise the lab is built
-# here and "SCRIPT --inner" runs in a fresh Wine session started inside it.
-# Everything started here is stopped, and a lab built here is taken down.
-dv_outer() {
-    local script=$1 config=$2 inner=$3 lab
-    if [ "$(id -u)" -ne 0 ] || [ ! -x "$NBIN/devsim" ] || [ ! -x "$NBIN/parlo-paird" ]; then
-        fail "the devices scenarios need root (for the lab) and the native devsim and parlo-paird in $NBIN"
-        return
-    fi
-    mkdir -p "$DV_WORK"
-    rm -f "$DV_WORK"/inner.counts "$DV_SOCK"
-    dv_devsim_pid=""
-    dv_runid=""
-    trap dv_teardown EXIT
-    if dv_in_run_lab; then
-        lab=$PARLO_LAB_RUNID
-    else
-        dv_runid="dv$$"
-        lab=$dv_runid
-        if ! bash "$ROOT/lab/netns.sh" up "$lab" >/dev/null; then
-            fail "lab up"
-            dv_runid=""
-            return
-        fi
-        # Names outside the lab's hosts file fail at once instead of asking
-        # a name server outside the lab.
-        echo "nameserver 127.0.0.1" > "/etc/netns/$(bash "$ROOT/lab/netns.sh" name "$lab" pc)/resolv.conf"
-    fi
-    printf '%s\n' "$config" > "$DV_WORK/devsim.conf"
-    bash "$ROOT/lab/netns.sh" exec "$lab" dev "$NBIN/devsim" --config "$DV_WORK/devsim.conf" \
-        --control "$DV_SOCK" > "$DV_WORK/devsim.log" 2>&1 &
-    dv_devsim_pid=$!
-    for _ in $(seq 50); do [ -S "$DV_SOCK" ] && break; sleep 0.1; done
-    check "devsim runs in the device namespace" test -S "$DV_SOCK"
-
-    if [ -z "$dv_runid" ]; then
-        "$inner"
-    else
-        bash "$ROOT/lab/netns.sh" exec "$lab" pc env BIN="$BIN" NBIN="$NBIN" SHOTS="$SHOTS" DV_WORK="$DV_WORK" \
-            bash "$ROOT/lab/with-wine.sh" --name e2e-devices-lab --fresh -- bash "$script" --inner \
-            2> "$DV_WORK/wine-stderr.log"
-        if [ -f "$DV_WORK/inner.counts" ]; then
-            read -r p f < "$DV_WORK/inner.counts"
-            e2e_passed=$((e2e_passed + p))
-            e2e_failed=$((e2e_failed + f))
-        else
-            fail "the lab part did not finish"
-        fi
-    fi
-    dv_teardown
-    trap - EXIT
-}
-
-dv_teardown() {
-    if [ -n "${dv_devsim_pid:-}" ]; then
-        kill "$dv_devsim_pid" 2>/dev/null
-        wait "$dv_devsim_pid" 2>/dev/null
-        dv_devsim_pid=""
-    fi
-    [ -n "${dv_runid:-}" ] && bash "$ROOT/lab/netns.sh" down "$dv_runid" >/dev/null 2>&1
-    dv_runid=""
-}
-
-# ---- the inner part: the manager and its session ----
-
+# The lab session, and the shell's handler of web addresses recording them
+# instead of starting a browser, so Browse can be seen and nothing leaves.
 dv_start() {
-    use_virtual_desktop
-    install_binaries
-    # The shell's handler of web addresses records them instead of starting
-    # a browser, so Browse can be seen and nothing leaves.
+    lab_inner_prepare || return 1
     cp "$BIN/pmauto.exe" "$PARLO_DIR/"
     wine reg add 'HKCR\http\shell\open\command' /ve /f \
         /d '"C:\parlo\pmauto.exe" record-args C:\parlo\browse.txt "%1"' >/dev/null 2>&1
-    "$NBIN/parlo-paird" --prefix "$WINEPREFIX" --pidfile "$DV_WORK/paird.pid" --log "$DV_WORK/paird.log"
-    check "pair daemon started after the prefix boots" test -s "$DV_WORK/paird.pid"
 }
 
-# Everything the inner part started goes; the counts go to the outer part.
-dv_finish() {
-    pmauto command PARLOMGR 105 >/dev/null
-    wait_manager 20
-    pmauto service-delete PARLOSVR >/dev/null
-    kill "$(cat "$DV_WORK/paird.pid")" 2>/dev/null
-    echo "$e2e_passed $e2e_failed" > "$DV_WORK/inner.counts"
-}
-
-dv_devsim_ctl() { "$NBIN/devsim" --ctl "$DV_SOCK" "$@" 2>/dev/null; }
-dv_serialprog() { wine "$BIN/serialprog.exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+dv_devsim_ctl() { devsim_ctl "$@" 2>/dev/null; }
 
 # devsim's log of device $1, the requests with code $2 only when given.
 dv_log() {
@@ -144,10 +51,6 @@ dv_hex_ip() {
 dv_digest_of() { printf '%s:mgmt.realm.0001:%s' "$1" "$2" | md5sum | cut -d' ' -f1; }
 
 # ---- checks and windows ----
-
-# As check, but a failure also fails the caller, so a part can stop early.
-dv_quiet() { "$@" >/dev/null 2>&1; }
-dv_check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; return 1; fi; }
 
 WINDOW_SCAN="Scan Online Devices"
 WINDOW_AUTH="Authentication"
@@ -232,8 +135,8 @@ dv_close_dialogs() {
 # Ctrl+S, as a user opens the window, and its first scan.
 dv_open_scan() {
     pmauto keys PARLOMGR ctrl+s >/dev/null
-    dv_check "Ctrl+S opens Scan Online Devices" dv_wait_dialog "$WINDOW_SCAN" || return 1
-    dv_check "the scan ends" dv_wait_scan 10
+    check "Ctrl+S opens Scan Online Devices" dv_wait_dialog "$WINDOW_SCAN" || return 1
+    check "the scan ends" dv_wait_scan 10
 }
 
 # The main list's row of a COM name: Serial Port, Open State, Connection,

@@ -142,20 +142,31 @@ port_field() { pmauto port-show "$1" | tr ' ' '\n' | awk -F= -v k="$2" '$1 == k 
 
 # ---- scenarios in the lab ----
 #
-# A scenario that needs real data runs in two parts. The outer part (what
-# run.sh sources) builds a lab of its own, starts devsim in its device
-# namespace and runs the scenario script again with --inner, in a Wine session
-# started inside the PC namespace, so everything Wine sends stays in the lab.
-# The inner part reuses the outer session's freshly booted prefix when there
-# is one, which saves booting a second one.
+# A scenario that needs real data or devices runs in the lab, with devsim in
+# its device namespace and the manager's Wine session in its PC namespace, so
+# everything Wine sends stays in the lab. Inside the test run's own lab
+# (lab/in-lab.sh) that is this very session. Otherwise the outer part (what
+# run.sh sources) builds a lab of its own and runs the scenario script again
+# with --inner, in a Wine session started inside its PC namespace; that
+# session reuses the outer session's freshly booted prefix when there is one.
 
 NBIN=${NBIN:-$ROOT/build/native/bin}
 LAB_DEV=10.231.1.1
+LAB_PC=10.231.0.1
 
-# lab_scenario SCRIPT NAME DEVSIM_CONFIG: the outer part. The inner part
-# writes "passed failed" to $LAB_WORK/inner.counts.
+# True when this shell already runs in the PC namespace of the lab that the
+# test run built, with its Wine session started there.
+lab_in_run_lab() {
+    [ -n "${PARLO_LAB_RUNID:-}" ] &&
+        [ "$(ip netns identify $$ 2>/dev/null)" = "$(bash "$ROOT/lab/netns.sh" name "$PARLO_LAB_RUNID" pc)" ]
+}
+
+# lab_scenario SCRIPT NAME DEVSIM_CONFIG INNER: runs the function INNER (or
+# "SCRIPT --inner") in the lab with devsim started from DEVSIM_CONFIG. devsim
+# hears the management group only when LAB_MULTICAST is 1. INNER ends with
+# lab_inner_end, which hands its counts over.
 lab_scenario() {
-    local script=$1 name=$2 config=$3
+    local script=$1 name=$2 config=$3 inner=$4 lab
     # Named after the outer session, so runs side by side keep apart.
     LAB_WORK=${LAB_WORK:-$ROOT/build/e2e/$(basename "${WINEPREFIX:-$name}")}
     LAB_DEVSIM_SOCK="$LAB_WORK/devsim.sock"
@@ -165,43 +176,53 @@ lab_scenario() {
     fi
     mkdir -p "$LAB_WORK"
     rm -f "$LAB_WORK"/inner.counts "$LAB_DEVSIM_SOCK"
-    lab_runid="${name:0:12}$$"
+    lab_runid=""
     lab_devsim_pid=""
     trap lab_teardown EXIT
-    if ! bash "$ROOT/lab/netns.sh" up "$lab_runid" >/dev/null; then
-        fail "lab up"
-        lab_runid=""
-        return
+    if lab_in_run_lab; then
+        lab=$PARLO_LAB_RUNID
+    else
+        lab_runid="${name:0:12}$$"
+        lab=$lab_runid
+        if ! bash "$ROOT/lab/netns.sh" up "$lab" >/dev/null; then
+            fail "lab up"
+            lab_runid=""
+            return
+        fi
     fi
-    # Names that are not in the lab's hosts file fail at once instead of
-    # asking a name server outside the lab.
-    echo "nameserver 127.0.0.1" > "/etc/netns/$(bash "$ROOT/lab/netns.sh" name "$lab_runid" pc)/resolv.conf"
 
+    local group=(--no-multicast)
+    [ "${LAB_MULTICAST:-0}" = 1 ] && group=()
     printf '%s\n' "$config" > "$LAB_WORK/devsim.conf"
-    bash "$ROOT/lab/netns.sh" exec "$lab_runid" dev "$NBIN/devsim" --config "$LAB_WORK/devsim.conf" \
-        --control "$LAB_DEVSIM_SOCK" --no-multicast > "$LAB_WORK/devsim.log" 2>&1 &
+    bash "$ROOT/lab/netns.sh" exec "$lab" dev "$NBIN/devsim" --config "$LAB_WORK/devsim.conf" \
+        --control "$LAB_DEVSIM_SOCK" "${group[@]}" > "$LAB_WORK/devsim.log" 2>&1 &
     lab_devsim_pid=$!
     for _ in $(seq 50); do [ -S "$LAB_DEVSIM_SOCK" ] && break; sleep 0.1; done
     check "devsim runs in the device namespace" test -S "$LAB_DEVSIM_SOCK"
 
-    # The outer session's prefix, when it is one of ours and nothing of Wine
-    # runs on it any more; otherwise a fresh one of the scenario's own.
-    local session=(--name "e2e-$name-lab" --fresh)
-    if [ -n "${WINEPREFIX:-}" ] && [ "$(dirname "$WINEPREFIX")" = "$ROOT/build/wine" ] && [ -f "$WINEPREFIX/system.reg" ]; then
-        wineserver -k >/dev/null 2>&1
-        wineserver -w >/dev/null 2>&1
-        session=(--name "$(basename "$WINEPREFIX")")
-    fi
-    bash "$ROOT/lab/netns.sh" exec "$lab_runid" pc env BIN="$BIN" NBIN="$NBIN" SHOTS="$SHOTS" \
-        LAB_WORK="$LAB_WORK" LAB_DEVSIM_SOCK="$LAB_DEVSIM_SOCK" \
-        bash "$ROOT/lab/with-wine.sh" "${session[@]}" -- bash "$script" --inner \
-        2> "$LAB_WORK/wine-stderr.log"
-    if [ -f "$LAB_WORK/inner.counts" ]; then
-        read -r p f < "$LAB_WORK/inner.counts"
-        e2e_passed=$((e2e_passed + p))
-        e2e_failed=$((e2e_failed + f))
+    if [ -z "$lab_runid" ]; then
+        "$inner"
     else
-        fail "the lab part did not finish"
+        # The outer session's prefix, when it is one of ours and nothing of
+        # Wine runs on it any more; otherwise a fresh one of the scenario's own.
+        local session=(--name "e2e-$name-lab" --fresh)
+        if [ -n "${WINEPREFIX:-}" ] && [ "$(dirname "$WINEPREFIX")" = "$ROOT/build/wine" ] &&
+            [ -f "$WINEPREFIX/system.reg" ]; then
+            wineserver -k >/dev/null 2>&1
+            wineserver -w >/dev/null 2>&1
+            session=(--name "$(basename "$WINEPREFIX")")
+        fi
+        bash "$ROOT/lab/netns.sh" exec "$lab" pc env BIN="$BIN" NBIN="$NBIN" SHOTS="$SHOTS" \
+            LAB_WORK="$LAB_WORK" LAB_DEVSIM_SOCK="$LAB_DEVSIM_SOCK" \
+            bash "$ROOT/lab/with-wine.sh" "${session[@]}" -- bash "$script" --inner \
+            2> "$LAB_WORK/wine-stderr.log"
+        if [ -f "$LAB_WORK/inner.counts" ]; then
+            read -r p f < "$LAB_WORK/inner.counts"
+            e2e_passed=$((e2e_passed + p))
+            e2e_failed=$((e2e_failed + f))
+        else
+            fail "the lab part did not finish"
+        fi
     fi
     lab_teardown
     trap - EXIT
@@ -219,14 +240,20 @@ lab_teardown() {
 
 devsim_ctl() { "$NBIN/devsim" --ctl "$LAB_DEVSIM_SOCK" "$@"; }
 
-# The inner part's start: the pair daemon for this prefix, the manager, the
-# host's table. Returns 1 when something is missing.
-lab_inner_start() {
+# The inner part's session: a virtual desktop, the binaries, and the pair
+# daemon for this prefix. Returns 1 when the daemon did not start.
+lab_inner_prepare() {
     use_virtual_desktop
     install_binaries
     rm -f "$LAB_WORK/paird.pid"
     "$NBIN/parlo-paird" --prefix "$WINEPREFIX" --pidfile "$LAB_WORK/paird.pid" --log "$LAB_WORK/paird.log"
-    check "pair daemon started" test -s "$LAB_WORK/paird.pid" || return 1
+    check "pair daemon started" test -s "$LAB_WORK/paird.pid"
+}
+
+# The inner part's start: its session, the manager, the host's table.
+# Returns 1 when something is missing.
+lab_inner_start() {
+    lab_inner_prepare || return 1
     start_manager parlo
     check "main window appears" quiet pmauto wait-window PARLOMGR - 30000 || return 1
     # Wide enough that screenshots show every column.

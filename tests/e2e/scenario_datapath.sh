@@ -5,9 +5,8 @@
 # Start, Restart, a device that goes away and comes back, capture, and ports
 # that cannot work (a name that does not resolve, a local port in use).
 #
-# run.sh sources this inside a Wine session of its own that is not in the
-# lab; the scenario therefore builds the lab and runs its real part again,
-# with --inner, in a second Wine session started inside the PC namespace.
+# It runs in the test run's lab when there is one, or builds a lab of its own
+# (lab_scenario in lib.sh).
 DP_SCRIPT=${BASH_SOURCE[0]}
 source "$(dirname "$DP_SCRIPT")/lib.sh"
 DP_DEV=$LAB_DEV
@@ -147,5 +146,5 @@ else
     echo "scenario: data path through the lab"
     lab_scenario "$DP_SCRIPT" datapath "device sn=DATAPATH0001 ip=$LAB_DEV ports=2
 port 1 mode=tcp dport=4001 prefix=>\s
-port 2 mode=udp dport=4002"
+port 2 mode=udp dport=4002" dp_inner
 fi

@@ -56,7 +56,7 @@ road() {
     dv_devsim_ctl log 3 clear >/dev/null
     dv_select_device $SECURE
     pmauto click '#32770' "$WINDOW_SCAN" 1015 >/dev/null
-    dv_check "the device asks: Authentication opens" dv_wait_dialog "$WINDOW_AUTH" || return
+    check "the device asks: Authentication opens" dv_wait_dialog "$WINDOW_AUTH" || return
     local auth
     auth=$(dv_dialog_handle "$WINDOW_AUTH")
     expect_eq "it names the device, with empty fields" "$SECURE||" \
@@ -67,12 +67,12 @@ road() {
     expect_eq "the typed user name" admin "$(pmauto get-text '#32770' "$WINDOW_AUTH" 1028)"
     shot devices-auth
     pmauto click '#32770' "$WINDOW_AUTH" 1 >/dev/null
-    dv_check "a wrong password is asked for again" dv_wait_new_dialog "$WINDOW_AUTH" "$auth" 5 || return
+    check "a wrong password is asked for again" dv_wait_new_dialog "$WINDOW_AUTH" "$auth" 5 || return
     expect_eq "the new dialog starts empty" "" "$(pmauto get-text '#32770' "$WINDOW_AUTH" 1028)"
     pmauto type '#32770' "$WINDOW_AUTH" 1028 admin >/dev/null
     pmauto type '#32770' "$WINDOW_AUTH" 1030 s3cret >/dev/null
     pmauto click '#32770' "$WINDOW_AUTH" 1 >/dev/null
-    dv_check "Configure Device opens" dv_wait_dialog "$WINDOW_CONFIGURE" || return
+    check "Configure Device opens" dv_wait_dialog "$WINDOW_CONFIGURE" || return
     expect_eq "three queries: default, typed wrong, typed right credentials" \
         "$(dv_digest_of tolmo tolmo) status=1 $(dv_digest_of admin wrong1) status=1 $(dv_digest_of admin s3cret) ports=2" \
         "$(dv_log 3 19 | while read -r l; do printf '%s %s ' "$(dv_field "$l" digest)" "$(printf '%s' "$l" | grep -o 'status=[0-9]*\|ports=[0-9]*')"; done | sed 's/ $//')"
@@ -85,7 +85,7 @@ road() {
     # Map Serial Port on port 1.
     pmauto list-select '#32770' "$WINDOW_CONFIGURE" 1031 0 >/dev/null
     pmauto click '#32770' "$WINDOW_CONFIGURE" 1032 >/dev/null
-    dv_check "Map Serial Port opens the creation dialog" dv_wait_dialog "$WINDOW_AUTO" || return
+    check "Map Serial Port opens the creation dialog" dv_wait_dialog "$WINDOW_AUTO" || return
     expect_eq "128 COM names offered" "128 enabled" \
         "$(dv_combo_count "$WINDOW_AUTO" 1037) $(dv_control_state "$WINDOW_AUTO" 1037)"
     echo "  (first free COM name offered: $(dv_combo_selected "$WINDOW_AUTO" 1037))"
@@ -102,7 +102,7 @@ road() {
     shot devices-auto-create
     dv_devsim_ctl log 3 clear >/dev/null
     pmauto click '#32770' "$WINDOW_AUTO" 1 >/dev/null
-    dv_check "OK closes the creation dialog" dv_gone_dialog "$WINDOW_AUTO" || return
+    check "OK closes the creation dialog" dv_gone_dialog "$WINDOW_AUTO" || return
 
     # What the device was told.
     local set record
@@ -113,13 +113,13 @@ road() {
     expect_eq "for port number 1" 1 "$(dv_byte "$record" 0)"
     record=${record:2}
     expect_eq "line settings 38400 7E2, bits 29-31 kept" 0xad109600 "$(dv_le32 "$record" 0)"
-    expect_eq "peer address: the PC's lab address" $DV_PC "$(dv_hex_text "$record" 4 32)"
+    expect_eq "peer address: the PC's lab address" $LAB_PC "$(dv_hex_text "$record" 4 32)"
     dv_peer_port=$(dv_le16 "$record" 36)
     expect_eq "device port unchanged, UDP work mode" "4101 4" "$(dv_le16 "$record" 38) $(dv_byte "$record" 40)"
     expect_eq "interface RS-485, supported interfaces kept" "2 3" "$(dv_byte "$record" 42) $(dv_byte "$record" 43)"
     expect_eq "bytes not interpreted go back unchanged" "$SEED_RESERVED $SEED_TAIL" \
         "$(dv_hex_at "$record" 41 1) $(dv_hex_at "$record" 44 24)"
-    expect_eq "the device took them" "line=0xad109600 mode=4 dport=4101 peer=$DV_PC pport=$dv_peer_port if=2 ifs=3" \
+    expect_eq "the device took them" "line=0xad109600 mode=4 dport=4101 peer=$LAB_PC pport=$dv_peer_port if=2 ifs=3" \
         "$(dv_devsim_ctl show 3 | grep '^port 1 ' | cut -d' ' -f3-9)"
 
     dv_ini_line=$(tr -d '\r' < "$DRIVE_C/windows/parlo.ini" 2>/dev/null | grep -F '=COM52 ' | cut -d= -f2-)
@@ -140,21 +140,21 @@ road() {
     shot devices-configure-reboot-prompt
     expect_eq "closing asks about a reboot" "WARNING	$REBOOT_ADVICE	warning	#32770" "$box"
     dv_answer 1000 2
-    dv_check "Configure Device closes" dv_gone_dialog "$WINDOW_CONFIGURE" || return
+    check "Configure Device closes" dv_gone_dialog "$WINDOW_CONFIGURE" || return
     expect_eq "Cancel sends no reboot" 0 "$(dv_log 3 16 | wc -l)"
 
     # The new COM port carries the device's data.
-    dv_check "COM52 reaches Connected" dv_wait_main_state COM52 Connected 20 || return
+    check "COM52 reaches Connected" dv_wait_main_state COM52 Connected 20 || return
     expect_eq "its row" $'COM52\t \tUDP\t10.231.1.13\t4101\t'"$dv_peer_port"$'\t0\t0\tConnected' "$(dv_main_row COM52)"
     shot devices-com52-connected
-    dv_serialprog exchange COM52 38400 'road\r\n' 8 5000 > "$DV_WORK/road.out"
-    expect_eq "a serial program on COM52 talks with the device" "got 8 <\\x20road\\r\\n" "$(head -1 "$DV_WORK/road.out")"
-    dv_serialprog listen COM52 38400 3000 > "$DV_WORK/inject.out" &
+    serialprog exchange COM52 38400 'road\r\n' 8 5000 > "$LAB_WORK/road.out"
+    expect_eq "a serial program on COM52 talks with the device" "got 8 <\\x20road\\r\\n" "$(head -1 "$LAB_WORK/road.out")"
+    serialprog listen COM52 38400 3000 > "$LAB_WORK/inject.out" &
     local listener=$!
     sleep 1.5
     dv_devsim_ctl inject 3 1 'from\sdevice' >/dev/null
     wait $listener
-    expect_eq "and hears what the device sends" "got 11 from\\x20device" "$(head -1 "$DV_WORK/inject.out")"
+    expect_eq "and hears what the device sends" "got 11 from\\x20device" "$(head -1 "$LAB_WORK/inject.out")"
 }
 
 # Opens Configure Device for device 3 from the open scan window, then the
@@ -163,17 +163,17 @@ road() {
 open_bound_port() {
     if [ "${1:-}" = dblclick ]; then
         pmauto list-dblclick '#32770' "$WINDOW_SCAN" 1009 "$(dv_scan_row_of $SECURE)" >/dev/null
-        dv_check "a double-click on the device opens Configure Device" dv_wait_dialog "$WINDOW_CONFIGURE" || return 1
+        check "a double-click on the device opens Configure Device" dv_wait_dialog "$WINDOW_CONFIGURE" || return 1
         pmauto list-dblclick '#32770' "$WINDOW_CONFIGURE" 1031 0 >/dev/null
-        dv_check "a double-click on port 1 opens the creation dialog" dv_wait_dialog "$WINDOW_AUTO"
+        check "a double-click on port 1 opens the creation dialog" dv_wait_dialog "$WINDOW_AUTO"
         return
     fi
     dv_select_device $SECURE
     pmauto click '#32770' "$WINDOW_SCAN" 1015 >/dev/null
-    dv_check "Device Settings opens Configure Device" dv_wait_dialog "$WINDOW_CONFIGURE" || return 1
+    check "Device Settings opens Configure Device" dv_wait_dialog "$WINDOW_CONFIGURE" || return 1
     pmauto list-select '#32770' "$WINDOW_CONFIGURE" 1031 0 >/dev/null
     pmauto click '#32770' "$WINDOW_CONFIGURE" 1032 >/dev/null
-    dv_check "Map Serial Port opens the creation dialog" dv_wait_dialog "$WINDOW_AUTO"
+    check "Map Serial Port opens the creation dialog" dv_wait_dialog "$WINDOW_AUTO"
 }
 
 # Closes Configure Device (Cancel to the reboot question) and the scan window.
@@ -182,7 +182,7 @@ close_configure_and_scan() {
     dv_answer 5000 2
     dv_gone_dialog "$WINDOW_CONFIGURE"
     pmauto close '#32770' "$WINDOW_SCAN" >/dev/null
-    dv_check "back to the main window" dv_gone_dialog "$WINDOW_SCAN"
+    check "back to the main window" dv_gone_dialog "$WINDOW_SCAN"
 }
 
 # ---- 2: a device port already bound to a COM port ----
@@ -205,11 +205,11 @@ bound() {
     pmauto combo-select '#32770' "$WINDOW_AUTO" 1038 "TCP Client" >/dev/null
     dv_devsim_ctl log 3 clear >/dev/null
     pmauto click '#32770' "$WINDOW_AUTO" 1 >/dev/null
-    dv_check "OK closes the creation dialog" dv_gone_dialog "$WINDOW_AUTO" || return
+    check "OK closes the creation dialog" dv_gone_dialog "$WINDOW_AUTO" || return
     set=$(dv_log 3 20 | tail -1)
     record=$(dv_field "$set" payload)
     record=${record:2}
-    expect_eq "TCP work mode; peer address and port stay as the device had them" "2 $DV_PC $dv_peer_port" \
+    expect_eq "TCP work mode; peer address and port stay as the device had them" "2 $LAB_PC $dv_peer_port" \
         "$(dv_byte "$record" 40) $(dv_hex_text "$record" 4 32) $(dv_le16 "$record" 36)"
     # The running entry restarts onto its new target.
     local end=$((SECONDS + 20))
@@ -222,8 +222,8 @@ bound() {
     check "with a new local port" test "$(printf '%s' "$row" | cut -f6)" != "$dv_peer_port"
     expect_eq "re-targeting leaves parlo.ini to the next close" "$dv_ini_line" \
         "$(tr -d '\r' < "$DRIVE_C/windows/parlo.ini" 2>/dev/null | grep -F '=COM52 ' | cut -d= -f2-)"
-    dv_serialprog exchange COM52 38400 'tcp\r\n' 7 5000 > "$DV_WORK/tcp.out"
-    expect_eq "data goes over TCP now" "got 7 <\\x20tcp\\r\\n" "$(head -1 "$DV_WORK/tcp.out")"
+    serialprog exchange COM52 38400 'tcp\r\n' 7 5000 > "$LAB_WORK/tcp.out"
+    expect_eq "data goes over TCP now" "got 7 <\\x20tcp\\r\\n" "$(head -1 "$LAB_WORK/tcp.out")"
     expect_eq "the device holds the PC's connection" "mode=tcp conns=1" \
         "$(dv_devsim_ctl data 3 | head -1 | grep -o 'mode=[a-z]*\|conns=[0-9]*' | paste -sd' ')"
     close_configure_and_scan || return
@@ -231,14 +231,14 @@ bound() {
     # A stopped entry stays stopped.
     pmauto list-select PARLOMGR - 1000 "$(dv_main_row_index COM52)" >/dev/null
     pmauto command PARLOMGR 148 >/dev/null   # Device > Stop Connection
-    dv_check "Stop Connection stops COM52" dv_wait_main_state COM52 Stop 10 || return
+    check "Stop Connection stops COM52" dv_wait_main_state COM52 Stop 10 || return
     dv_open_scan || return
     open_bound_port dblclick || return
     expect_eq "the stopped entry's connection chosen" "TCP Client" "$(dv_combo_selected "$WINDOW_AUTO" 1038)"
     pmauto combo-select '#32770' "$WINDOW_AUTO" 1038 UDP >/dev/null
     dv_devsim_ctl log 3 clear >/dev/null
     pmauto click '#32770' "$WINDOW_AUTO" 1 >/dev/null
-    dv_check "OK closes the creation dialog" dv_gone_dialog "$WINDOW_AUTO" || return
+    check "OK closes the creation dialog" dv_gone_dialog "$WINDOW_AUTO" || return
     record=$(dv_field "$(dv_log 3 20 | tail -1)" payload)
     dv_peer_port=$(dv_le16 "${record:2}" 36)
     sleep 2
@@ -249,9 +249,9 @@ bound() {
     close_configure_and_scan || return
     pmauto list-select PARLOMGR - 1000 "$(dv_main_row_index COM52)" >/dev/null
     pmauto command PARLOMGR 147 >/dev/null   # Device > Start Connection
-    dv_check "Start Connection brings it up on the new target" dv_wait_main_state COM52 Connected 20 || return
-    dv_serialprog exchange COM52 38400 'udp\r\n' 7 5000 > "$DV_WORK/udp.out"
-    expect_eq "data goes over UDP again" "got 7 <\\x20udp\\r\\n" "$(head -1 "$DV_WORK/udp.out")"
+    check "Start Connection brings it up on the new target" dv_wait_main_state COM52 Connected 20 || return
+    serialprog exchange COM52 38400 'udp\r\n' 7 5000 > "$LAB_WORK/udp.out"
+    expect_eq "data goes over UDP again" "got 7 <\\x20udp\\r\\n" "$(head -1 "$LAB_WORK/udp.out")"
 }
 
 # ---- 3: network settings ----
@@ -261,7 +261,7 @@ network() {
     dv_open_scan || return
     dv_select_device NETDEV-2
     pmauto click '#32770' "$WINDOW_SCAN" 1016 >/dev/null
-    dv_check "Network Settings opens Network Configurations" dv_wait_dialog "$WINDOW_NETWORK" || return
+    check "Network Settings opens Network Configurations" dv_wait_dialog "$WINDOW_NETWORK" || return
     local id shown=""
     for id in 1018 1019 1020 1022 1023; do shown="$shown $(pmauto get-text '#32770' "$WINDOW_NETWORK" $id)"; done
     expect_eq "the device's addresses in the fields" " 10.231.1.12 255.255.0.0 10.231.0.254 10.231.0.53 0.0.0.0" "$shown"
@@ -273,7 +273,7 @@ network() {
     dv_devsim_ctl log 2 clear >/dev/null
     pmauto click '#32770' "$WINDOW_NETWORK" 1 >/dev/null
     # This device keeps the default credentials, not the ones typed for device 3.
-    dv_check "the device asks for its credentials" dv_wait_dialog "$WINDOW_AUTH" || return
+    check "the device asks for its credentials" dv_wait_dialog "$WINDOW_AUTH" || return
     expect_eq "for itself" NETDEV-2 "$(pmauto get-text '#32770' "$WINDOW_AUTH" 1027)"
     pmauto type '#32770' "$WINDOW_AUTH" 1028 tolmo >/dev/null
     pmauto type '#32770' "$WINDOW_AUTH" 1030 tolmo >/dev/null
@@ -283,7 +283,7 @@ network() {
     shot devices-network-reboot-prompt
     expect_eq "then asks about a reboot" "WARNING	$REBOOT_ADVICE	warning	#32770" "$box"
     dv_answer 1000 1
-    dv_check "OK ends the dialog" dv_gone_dialog "$WINDOW_NETWORK" || return
+    check "OK ends the dialog" dv_gone_dialog "$WINDOW_NETWORK" || return
     check "no failure message" dv_no_msgbox 500
     local sets config
     sets=$(dv_log 2 18)
@@ -297,14 +297,14 @@ network() {
     expect_eq "then the reboot" "1 01 status=0" \
         "$(dv_log 2 16 | wc -l) $(dv_field "$(dv_log 2 16)" payload) $(dv_log 2 16 | grep -o 'status=[0-9]*')"
     # The window scans again at once, while the device still reboots.
-    dv_check "the window scans again" dv_wait_scan 10
+    check "the window scans again" dv_wait_scan 10
     expect_eq "a rebooting device does not answer" "SECURE000003 ROADDEV00001" "$(dv_scan_rows | cut -f2 | paste -sd' ')"
     local end=$((SECONDS + 6))
     while [ $SECONDS -lt $end ] && ! dv_devsim_ctl list | grep -q '^2 .*rebooting=0 reboots=1'; do sleep 0.2; done
     expect_eq "after its reboot the device runs the new settings" "ip=10.231.1.77 addrmode=2" \
         "$(dv_devsim_ctl show 2 | head -1 | grep -o 'ip=[0-9.]*\|addrmode=[0-9]*' | paste -sd' ')"
     pmauto click '#32770' "$WINDOW_SCAN" 1012 >/dev/null
-    dv_check "Scan Device scans again" dv_wait_scan 10
+    check "Scan Device scans again" dv_wait_scan 10
     shot devices-network-rescan
     expect_eq "the rescan finds it at its new address" $'DS-B\tNETDEV-2\t1.0.03\\n\t10.231.1.77\t80' \
         "$(dv_scan_rows | grep NETDEV-2)"
@@ -314,7 +314,7 @@ network() {
 
 reboot_and_browse() {
     echo "scenario: Reboot Device asks first; Browse hands the address to the shell"
-    dv_check "the scan window is still open" dv_wait_dialog "$WINDOW_SCAN" 0 || return
+    check "the scan window is still open" dv_wait_dialog "$WINDOW_SCAN" 0 || return
     dv_devsim_ctl log 1 clear >/dev/null
     dv_select_device ROADDEV00001
     pmauto click '#32770' "$WINDOW_SCAN" 1017 >/dev/null
@@ -347,12 +347,12 @@ reboot_and_browse() {
 }
 
 dv_inner() {
-    dv_start
-    pmauto device-set-port $DEV3 $SECURE admin s3cret 1 "$SEED_RECORD" > "$DV_WORK/seed.out"
-    check "device 3's port 1 seeded" grep -qx 'status 0' "$DV_WORK/seed.out"
+    dv_start || { lab_inner_end; return; }
+    pmauto device-set-port $DEV3 $SECURE admin s3cret 1 "$SEED_RECORD" > "$LAB_WORK/seed.out"
+    check "device 3's port 1 seeded" grep -qx 'status 0' "$LAB_WORK/seed.out"
     dv_devsim_ctl misbehave 1 delay=300 on=discover >/dev/null
     start_manager parlo
-    dv_check "main window appears" dv_quiet pmauto wait-window PARLOMGR - 30000 || { dv_finish; return; }
+    check "main window appears" quiet pmauto wait-window PARLOMGR - 30000 || { lab_inner_end; return; }
     check "the service publishes the table" pmauto table-wait 10000
     local part start
     for part in road bound network reboot_and_browse; do
@@ -363,12 +363,12 @@ dv_inner() {
         # window that the network part leaves open for the last one.
         [ "$part" = network ] || dv_close_dialogs
     done
-    dv_finish
+    lab_inner_end
 }
 
 if [ "${1:-}" = "--inner" ]; then
     dv_inner
 else
     echo "scenario: device servers through the lab"
-    dv_outer "$DV_SCRIPT" "$DV_CONFIG" dv_inner
+    LAB_MULTICAST=1 lab_scenario "$DV_SCRIPT" devices "$DV_CONFIG" dv_inner
 fi

@@ -251,5 +251,5 @@ if [ "${1:-}" = "--inner" ]; then
 else
     echo "scenario: the Monitor with data flowing"
     lab_scenario "$MN_SCRIPT" monitor "device sn=MONITOR00001 ip=$LAB_DEV ports=1
-port 1 mode=tcp dport=4001 prefix=>\s"
+port 1 mode=tcp dport=4001 prefix=>\s" mn_inner
 fi

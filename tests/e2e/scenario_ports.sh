@@ -237,5 +237,5 @@ else
     echo "scenario: ports made and handled from the menu and the Create dialog"
     lab_scenario "$PT_SCRIPT" ports "device sn=PORTS0000001 ip=$LAB_DEV ports=2
 port 1 mode=tcp dport=4001 prefix=>\s
-port 2 mode=udp dport=4002"
+port 2 mode=udp dport=4002" pt_inner
 fi
