@@ -17,7 +17,8 @@
 # the device namespace), so device N (1-1024 and beyond) is 10.231.1.1 + N-1
 # and a device can move to a new address in that range without help. The
 # PC's multicast and default routes point at lab0 only. In the PC namespace
-# the machine's host name resolves to 10.231.0.1 (/etc/netns/<pc>/hosts).
+# the machine's host name resolves to 10.231.0.1 (/etc/netns/<pc>/hosts), and
+# other names fail at once: no name server outside the lab is asked.
 set -euo pipefail
 
 PC_ADDR=10.231.0.1

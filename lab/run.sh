@@ -36,8 +36,6 @@ trap teardown EXIT
 trap 'exit 130' INT TERM
 
 $NETNS up "$RUNID" >/dev/null || { echo "make run: could not build the lab" >&2; exit 1; }
-# Names outside the lab's hosts file fail at once instead of asking a name server.
-echo "nameserver 127.0.0.1" > "/etc/netns/$($NETNS name "$RUNID" pc)/resolv.conf"
 
 # Three device servers: two serial ports each (an echo with a prompt over
 # TCP, a plain echo over UDP); the third wants its own credentials.
