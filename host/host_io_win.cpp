@@ -5,7 +5,9 @@ static HANDLE completionPort;
 static LARGE_INTEGER tickRate;
 static int socketsStarted;
 
-enum { COMPLETIONS_PER_ROUND = 256 };
+enum { COMPLETIONS_PER_ROUND = 256, COMPLETIONS_PER_FETCH = 64 };
+
+extern "C" ULONG WINAPI RtlNtStatusToDosError(LONG status);
 
 int startHostIo()
 {
@@ -42,29 +44,39 @@ void continueLater(int index)
     PostQueuedCompletionStatus(completionPort, (DWORD)index, HOST_KEY_CONTINUE, nullptr);
 }
 
-// Every wait in a round runs to the same end: under Wine a look at an empty
-// completion port costs as much as a wait, and buys nothing.
+static void dispatch(const OVERLAPPED_ENTRY* entry)
+{
+    OVERLAPPED* overlapped = entry->lpOverlapped;
+    if (!overlapped) {
+        if (entry->lpCompletionKey == HOST_KEY_RESOLVED)
+            portResolved((int)entry->dwNumberOfBytesTransferred);
+        else if (entry->lpCompletionKey == HOST_KEY_CONTINUE)
+            portContinue((int)entry->dwNumberOfBytesTransferred);
+        return;   // else a wake-up
+    }
+    // The transfer's status stays in its OVERLAPPED, as the kernel left it.
+    LONG status = (LONG)overlapped->Internal;
+    DWORD error = status == 0 ? 0 : RtlNtStatusToDosError(status);
+    portCompletion(overlapped, entry->dwNumberOfBytesTransferred, error);
+}
+
+// Completions are fetched many at a time. Every wait in a round runs to the
+// same end: under Wine a look at an empty completion port costs as much as
+// a wait, and buys nothing.
 void runHostIo(DWORD waitMs)
 {
     ULONGLONG end = GetTickCount64() + waitMs;
-    for (int round = 0; round < COMPLETIONS_PER_ROUND; round++) {
+    int handled = 0;
+    while (handled < COMPLETIONS_PER_ROUND) {
         ULONGLONG now = GetTickCount64();
         DWORD wait = now < end ? (DWORD)(end - now) : 0;
-        DWORD bytes = 0;
-        ULONG_PTR key = 0;
-        OVERLAPPED* overlapped = nullptr;
-        BOOL ok = GetQueuedCompletionStatus(completionPort, &bytes, &key, &overlapped, wait);
-        DWORD error = ok ? 0 : GetLastError();
-        if (!overlapped) {
-            if (!ok)
-                return;   // time-out, or the port is gone
-            if (key == HOST_KEY_RESOLVED)
-                portResolved((int)bytes);
-            else if (key == HOST_KEY_CONTINUE)
-                portContinue((int)bytes);
-            continue;     // a wake-up
-        }
-        portCompletion(overlapped, bytes, error);
+        OVERLAPPED_ENTRY entries[COMPLETIONS_PER_FETCH];
+        ULONG count = 0;
+        if (!GetQueuedCompletionStatusEx(completionPort, entries, COMPLETIONS_PER_FETCH, &count, wait, FALSE))
+            return;   // time-out, or the port is gone
+        for (ULONG k = 0; k < count; k++)
+            dispatch(&entries[k]);
+        handled += (int)count;
     }
 }
 

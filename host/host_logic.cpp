@@ -136,14 +136,28 @@ void captureTraffic(PortEntry* e, int rx, const uint8_t* data, size_t length, in
     }
 }
 
-void recordTraffic(PortEntry* e, int rx, const uint8_t* data, size_t length, int64_t nowTicks)
+void countBytes(int64_t* counter, int64_t* own, int64_t n)
+{
+    int64_t seen = __atomic_load_n(counter, __ATOMIC_RELAXED);
+    for (;;) {
+        // One swap of the whole word: a clear that lands meanwhile makes it
+        // fail, and we look again rather than write over the clear.
+        int64_t next = seen == *own ? seen + n : n;
+        if (__atomic_compare_exchange_n(counter, &seen, next, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+            *own = next;
+            return;
+        }
+    }
+}
+
+void recordTraffic(PortEntry* e, HostCounts* own, int rx, const uint8_t* data, size_t length, int64_t nowTicks)
 {
     if (length == 0)
         return;
     if (rx)
-        e->rxBytes += (int64_t)length;
+        countBytes(&e->rxBytes, &own->rx, (int64_t)length);
     else
-        e->txBytes += (int64_t)length;
+        countBytes(&e->txBytes, &own->tx, (int64_t)length);
     captureTraffic(e, rx, data, length, nowTicks);
 }
 

@@ -38,9 +38,22 @@ void clearHostFields(PortEntry* entry);
 // Atomic compare-and-swap on a shared word; returns 1 when it swapped.
 int swapShared(volatile int32_t* word, int32_t expected, int32_t desired);
 
+// What the host last published in an entry's counters. The manager zeroes a
+// counter with two 32-bit stores at any time; a published value that differs
+// from ours is such a clear, perhaps half done.
+struct HostCounts {
+    int64_t rx;
+    int64_t tx;
+};
+
+// Adds n to a shared counter without ever losing a clear or leaving one of
+// its halves behind: after a clear, counting starts again from n.
+void countBytes(int64_t* counter, int64_t* own, int64_t n);
+
 // Counts traffic that was carried (rx: bytes from the network, else bytes to
 // it) and captures it while capture is active.
-void recordTraffic(PortEntry* entry, int rx, const uint8_t* data, size_t length, int64_t nowTicks);
+void recordTraffic(PortEntry* entry, HostCounts* own, int rx, const uint8_t* data, size_t length,
+                   int64_t nowTicks);
 
 // Publishes the pair's open state and line settings from the driver library;
 // a missing or unknown pair shows as closed, with no settings.

@@ -17,8 +17,8 @@
 #endif
 
 enum {
-    SERIAL_BUFFER = 4096,
-    NET_BUFFER = 16384,
+    SERIAL_CHUNK = 4096,          // one serial read: about what a serial driver buffers
+    NET_CHUNK = 16384,            // one network receive
     UDP_DATAGRAM_MAX = 1472,      // one Ethernet frame, never fragmented
     SERIAL_OPEN_RETRY_MS = 500,   // a pair not there yet
     SERIAL_REOPEN_MS = 1000,      // a pair that went away
@@ -43,7 +43,6 @@ struct HostPort {
     uint32_t serialGeneration;
     int64_t reopenAt;             // a lost serial side is tried again then (0: not lost)
     int running;                  // the link is meant to be up
-    int readDeferred;             // an empty serial read is retried on the next pass
     int serialInline;             // the serial handle's immediate completions are not queued
     int sockInline;               // nor the socket's
     int openWanted;               // a socket waits for the last one's transfers to end
@@ -56,13 +55,36 @@ struct HostPort {
     sockaddr_in from;
     int fromLength;
     RelayState relay;
+    HostCounts counts;
+    DWORD commEvents;             // what the receive wait reports
     HostOp ops[HOST_OPS];
-    uint8_t toNet[SERIAL_BUFFER];
-    uint8_t toSerial[NET_BUFFER];
+    uint8_t toNet[RELAY_SLOTS][SERIAL_CHUNK];
+    uint8_t toSerial[RELAY_SLOTS][NET_CHUNK];
 };
 
 static HostPort ports[PORT_TABLE_ENTRIES];
 static LPFN_CONNECTEX connectEx;
+static int serialWaitMode = SERIAL_WAIT_EVENT;
+
+// Windows answers a {MAXDWORD,0,0} read of an empty port at once, so there
+// the port waits on a receive event and reads only what has arrived. Wine
+// keeps such a read pending until bytes come, which is the cheapest wait
+// it has; its event waits are polled. PARLO_SERIAL_WAIT=event|read picks
+// one explicitly (tests run both under Wine).
+static int chooseSerialWait()
+{
+    char forced[16];
+    DWORD n = GetEnvironmentVariableA("PARLO_SERIAL_WAIT", forced, sizeof forced);
+    if (n > 0 && n < sizeof forced) {
+        if (lstrcmpiA(forced, "event") == 0)
+            return SERIAL_WAIT_EVENT;
+        if (lstrcmpiA(forced, "read") == 0)
+            return SERIAL_WAIT_READ;
+    }
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    int wine = ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    return wine ? SERIAL_WAIT_READ : SERIAL_WAIT_EVENT;
+}
 
 static PortEntry* entryOf(int index)
 {
@@ -99,10 +121,15 @@ static int skipQueuedSuccess(HANDLE h)
                : 0;
 }
 
+static int serialIdle(const HostPort* p)
+{
+    return !p->ops[RELAY_READ_SERIAL].busy && !p->ops[RELAY_WRITE_SERIAL].busy && !p->ops[RELAY_WAIT_SERIAL].busy;
+}
+
 static int openSerial(int index)
 {
     HostPort* p = &ports[index];
-    if (p->ops[RELAY_READ_SERIAL].busy || p->ops[RELAY_WRITE_SERIAL].busy)
+    if (!serialIdle(p))
         return 0;   // the last handle's transfers have not reported back yet
     if (!hostPortNumber(entryOf(index)))
         return 0;   // not one of the pairs' far ends: never opened
@@ -112,18 +139,18 @@ static int openSerial(int index)
                            nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
-    // A read takes whatever has arrived and waits only while nothing has (see
-    // relaySerialOpened); no polling, and bytes move as soon as they come.
+    // A read takes whatever has arrived (see chooseSerialWait for how an
+    // empty port is waited on); writes never time out.
     COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0};
-    if (!SetCommTimeouts(h, &timeouts) || !CreateIoCompletionPort(h, hostCompletionPort(), HOST_KEY_IO, 0)) {
+    if (!SetCommTimeouts(h, &timeouts) || !SetCommMask(h, EV_RXCHAR) ||
+        !CreateIoCompletionPort(h, hostCompletionPort(), HOST_KEY_IO, 0)) {
         CloseHandle(h);
         return 0;
     }
     p->serial = h;
     p->serialGeneration++;
     p->serialInline = skipQueuedSuccess(h);
-    relaySerialOpened(&p->relay);
-    p->readDeferred = 0;
+    relaySerialOpened(&p->relay, serialWaitMode);
     return 1;
 }
 
@@ -131,7 +158,9 @@ static void closeSerial(HostPort* p)
 {
     if (p->serial == INVALID_HANDLE_VALUE || !p->serial)
         return;
-    // Cancelled transfers still report to the port, which frees their buffers.
+    // Cancelled transfers still report to the port, which frees their buffers;
+    // an empty event mask ends a pending receive wait.
+    SetCommMask(p->serial, 0);
     CancelIoEx(p->serial, nullptr);
     CloseHandle(p->serial);
     p->serial = INVALID_HANDLE_VALUE;
@@ -294,7 +323,7 @@ static void lostSerial(int index)
 static int settleStart(int index, HostOp* op, BOOL done, DWORD error, int inlineDone)
 {
     HostPort* p = &ports[index];
-    int serial = op->kind == RELAY_READ_SERIAL || op->kind == RELAY_WRITE_SERIAL;
+    int serial = op->kind == RELAY_READ_SERIAL || op->kind == RELAY_WRITE_SERIAL || op->kind == RELAY_WAIT_SERIAL;
     if (!done && error != ERROR_IO_PENDING) {
         if (serial)
             lostSerial(index);
@@ -302,7 +331,8 @@ static int settleStart(int index, HostOp* op, BOOL done, DWORD error, int inline
             failLink(index, detailOfError(error));
         return START_FAILED;
     }
-    op->busy = p->relay.busy[op->kind] = 1;
+    op->busy = 1;
+    relayStarted(&p->relay, op->kind);
     if (!done || !inlineDone)
         return START_PENDING;
     DWORD bytes = 0;
@@ -319,17 +349,45 @@ static int settleStart(int index, HostOp* op, BOOL done, DWORD error, int inline
 static int startSerialRead(int index)
 {
     HostPort* p = &ports[index];
+    DWORD size = p->settings.udp && p->relay.linkUp ? UDP_DATAGRAM_MAX : SERIAL_CHUNK;
+    if (p->relay.serialWait == SERIAL_WAIT_EVENT) {
+        // Read only what is there, so the read never waits; an empty port
+        // is waited on with the receive event instead.
+        COMSTAT status;
+        DWORD errors = 0;
+        if (!ClearCommError(p->serial, &errors, &status)) {
+            lostSerial(index);
+            return START_FAILED;
+        }
+        if (status.cbInQue == 0) {
+            relaySerialEmpty(&p->relay);
+            return START_DONE;
+        }
+        if (status.cbInQue < size)
+            size = status.cbInQue;
+    }
     HostOp* op = startOp(p, index, RELAY_READ_SERIAL, p->serialGeneration);
-    DWORD size = p->settings.udp && p->relay.linkUp ? UDP_DATAGRAM_MAX : SERIAL_BUFFER;
-    BOOL done = ReadFile(p->serial, p->toNet, size, nullptr, &op->overlapped);
+    BOOL done = ReadFile(p->serial, p->toNet[relayReadSlot(&p->relay.toNet)], size, nullptr, &op->overlapped);
+    return settleStart(index, op, done, done ? 0 : GetLastError(), p->serialInline);
+}
+
+static int startSerialWait(int index)
+{
+    HostPort* p = &ports[index];
+    HostOp* op = startOp(p, index, RELAY_WAIT_SERIAL, p->serialGeneration);
+    p->commEvents = 0;
+    BOOL done = WaitCommEvent(p->serial, &p->commEvents, &op->overlapped);
     return settleStart(index, op, done, done ? 0 : GetLastError(), p->serialInline);
 }
 
 static int startSerialWrite(int index)
 {
     HostPort* p = &ports[index];
+    const RelayQueue* q = &p->relay.toSerial;
+    int slot = relayWriteSlot(q);
     HostOp* op = startOp(p, index, RELAY_WRITE_SERIAL, p->serialGeneration);
-    BOOL done = WriteFile(p->serial, p->toSerial, p->relay.toSerial, nullptr, &op->overlapped);
+    BOOL done = WriteFile(p->serial, p->toSerial[slot] + q->slot[slot].offset,
+                          q->slot[slot].length - q->slot[slot].offset, nullptr, &op->overlapped);
     return settleStart(index, op, done, done ? 0 : GetLastError(), p->serialInline);
 }
 
@@ -337,7 +395,7 @@ static int startReceive(int index)
 {
     HostPort* p = &ports[index];
     HostOp* op = startOp(p, index, RELAY_RECV_NET, p->sockGeneration);
-    WSABUF buf = {NET_BUFFER, reinterpret_cast<char*>(p->toSerial)};
+    WSABUF buf = {NET_CHUNK, reinterpret_cast<char*>(p->toSerial[relayReadSlot(&p->relay.toSerial)])};
     DWORD flags = 0;
     int r;
     if (p->settings.udp) {
@@ -350,41 +408,52 @@ static int startReceive(int index)
     return settleStart(index, op, r == 0, r == 0 ? 0 : (DWORD)WSAGetLastError(), p->sockInline);
 }
 
+// A TCP send gathers every chunk that waits; a UDP send is one chunk, one datagram.
 static int startSend(int index)
 {
     HostPort* p = &ports[index];
+    const RelayQueue* q = &p->relay.toNet;
     HostOp* op = startOp(p, index, RELAY_SEND_NET, p->sockGeneration);
-    WSABUF buf = {p->relay.toNet, reinterpret_cast<char*>(p->toNet)};
+    WSABUF bufs[RELAY_SLOTS];
+    int count = p->settings.udp ? 1 : relayFilledSlots(q);
+    for (int k = 0; k < count; k++) {
+        int slot = (relayWriteSlot(q) + k) % RELAY_SLOTS;
+        bufs[k].buf = reinterpret_cast<char*>(p->toNet[slot] + q->slot[slot].offset);
+        bufs[k].len = q->slot[slot].length - q->slot[slot].offset;
+    }
     int r;
     if (p->settings.udp)
-        r = WSASendTo(p->sock, &buf, 1, nullptr, 0, reinterpret_cast<sockaddr*>(&p->remote), sizeof p->remote,
+        r = WSASendTo(p->sock, bufs, 1, nullptr, 0, reinterpret_cast<sockaddr*>(&p->remote), sizeof p->remote,
                       &op->overlapped, nullptr);
     else
-        r = WSASend(p->sock, &buf, 1, nullptr, 0, &op->overlapped, nullptr);
+        r = WSASend(p->sock, bufs, (DWORD)count, nullptr, 0, &op->overlapped, nullptr);
     return settleStart(index, op, r == 0, r == 0 ? 0 : (DWORD)WSAGetLastError(), p->sockInline);
 }
 
-// Starts every transfer the relay allows, and again while transfers finish at
-// once. Nothing that fails is retried in a loop here, and a port that keeps
-// moving hands over to the other ports after PUMP_ROUNDS and carries on from
-// the completion port.
+// Starts every transfer the relay allows, writes before reads, and looks
+// again while transfers finish at once. Nothing that fails is retried in a
+// loop here, and a port that keeps moving hands over to the other ports
+// after PUMP_ROUNDS and carries on from the completion port.
 static void pump(int index)
 {
+    static const int order[] = {RELAY_SEND_NET, RELAY_WRITE_SERIAL, RELAY_RECV_NET, RELAY_READ_SERIAL,
+                                RELAY_WAIT_SERIAL};
     HostPort* p = &ports[index];
     for (int round = 0; round < PUMP_ROUNDS; round++) {
         int ops = relayNextOps(&p->relay);
-        if (p->readDeferred)
-            ops &= ~(1 << RELAY_READ_SERIAL);
-        // One transfer that finished at once changes what may start: look again.
         int r = START_PENDING;
-        if (ops & (1 << RELAY_READ_SERIAL))
-            r = startSerialRead(index);
-        if (r == START_PENDING && (ops & (1 << RELAY_WRITE_SERIAL)))
-            r = startSerialWrite(index);
-        if (r == START_PENDING && (ops & (1 << RELAY_RECV_NET)))
-            r = startReceive(index);
-        if (r == START_PENDING && (ops & (1 << RELAY_SEND_NET)))
-            r = startSend(index);
+        for (int k = 0; k < (int)(sizeof order / sizeof order[0]) && r == START_PENDING; k++) {
+            if (!(ops & (1 << order[k])))
+                continue;
+            switch (order[k]) {
+            case RELAY_SEND_NET: r = startSend(index); break;
+            case RELAY_WRITE_SERIAL: r = startSerialWrite(index); break;
+            case RELAY_RECV_NET: r = startReceive(index); break;
+            case RELAY_READ_SERIAL: r = startSerialRead(index); break;
+            case RELAY_WAIT_SERIAL: r = startSerialWait(index); break;
+            }
+        }
+        // Finished at once: what may start has changed, look again.
         if (r != START_DONE)
             return;
     }
@@ -419,31 +488,32 @@ static void serialDone(int index, HostOp* op, DWORD bytes, DWORD error)
         lostSerial(index);
         return;
     }
-    if (op->kind == RELAY_WRITE_SERIAL) {
-        uint32_t left = relaySerialWritten(&p->relay, bytes);
-        if (left)
-            memmove(p->toSerial, p->toSerial + bytes, left);
-        return;
+    if (op->kind == RELAY_WAIT_SERIAL)
+        relaySerialWaited(&p->relay);
+    else if (op->kind == RELAY_WRITE_SERIAL)
+        relaySerialWritten(&p->relay, bytes);
+    else
+        relaySerialRead(&p->relay, bytes);
+}
+
+// Captures what a send carried: it may span several chunks.
+static void recordSent(int index, DWORD bytes)
+{
+    HostPort* p = &ports[index];
+    const RelayQueue* q = &p->relay.toNet;
+    for (int k = 0; k < relayFilledSlots(q) && bytes > 0; k++) {
+        int slot = (relayWriteSlot(q) + k) % RELAY_SLOTS;
+        DWORD left = q->slot[slot].length - q->slot[slot].offset;
+        DWORD n = bytes < left ? bytes : left;
+        recordTraffic(entryOf(index), &p->counts, 0, p->toNet[slot] + q->slot[slot].offset, n, hostNowTicks());
+        bytes -= n;
     }
-    if (bytes == 0) {
-        if (relayEmptySerialRead(&p->relay)) {
-            COMMTIMEOUTS timeouts = {1, 0, 0, 0, 0};
-            if (!SetCommTimeouts(p->serial, &timeouts))
-                p->readDeferred = 1;
-            return;
-        }
-        // Nothing read: leave it to the next pass rather than spin.
-        p->readDeferred = 1;
-        return;
-    }
-    relaySerialRead(&p->relay, bytes);
 }
 
 static void netDone(int index, HostOp* op, DWORD bytes, DWORD error)
 {
     HostPort* p = &ports[index];
     int current = op->generation == p->sockGeneration && p->sock != INVALID_SOCKET;
-    PortEntry* e = entryOf(index);
     if (op->kind == HOST_OP_CONNECT) {
         if (!current)
             return;
@@ -463,7 +533,7 @@ static void netDone(int index, HostOp* op, DWORD bytes, DWORD error)
                       p->from.sin_addr.s_addr != p->remote.sin_addr.s_addr;
         if (error == WSAEMSGSIZE || error == ERROR_MORE_DATA || error == WSAECONNRESET ||
             error == ERROR_PORT_UNREACHABLE || (!error && foreign)) {
-            relayAbandoned(&p->relay, op->kind);
+            relayNetDiscarded(&p->relay);
             return;
         }
     }
@@ -476,14 +546,13 @@ static void netDone(int index, HostOp* op, DWORD bytes, DWORD error)
             relayAbandoned(&p->relay, op->kind);
             return failLink(index, LINK_DETAIL_PEER_CLOSED);
         }
-        recordTraffic(e, 1, p->toSerial, bytes, hostNowTicks());
+        const uint8_t* data = p->toSerial[relayReadSlot(&p->relay.toSerial)];
+        recordTraffic(entryOf(index), &p->counts, 1, data, bytes, hostNowTicks());
         relayNetReceived(&p->relay, bytes);
         return;
     }
-    recordTraffic(e, 0, p->toNet, bytes, hostNowTicks());
-    uint32_t left = relayNetSent(&p->relay, bytes);
-    if (left)
-        memmove(p->toNet, p->toNet + bytes, left);
+    recordSent(index, bytes);
+    relayNetSent(&p->relay, bytes);
 }
 
 // One transfer's end, whether it came through the completion port or at once.
@@ -533,6 +602,7 @@ void portResolved(int index)
 
 void initPorts()
 {
+    serialWaitMode = chooseSerialWait();
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
         ports[i].serial = INVALID_HANDLE_VALUE;
         ports[i].sock = INVALID_SOCKET;
@@ -557,6 +627,7 @@ int portOpen(int index)
     if (!portIdle(index))
         return 0;
     memset(&p->relay, 0, sizeof p->relay);
+    memset(&p->counts, 0, sizeof p->counts);
     p->reopenAt = 0;
     p->running = 0;
     memset(&p->settings, 0, sizeof p->settings);
@@ -611,7 +682,6 @@ void portPass(int index)
             p->reopenAt = now + SERIAL_REOPEN_MS;
         }
     }
-    p->readDeferred = 0;
     act(index, linkTick(&p->link, now));
 
     VspdPairInfo info;

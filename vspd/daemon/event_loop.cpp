@@ -101,9 +101,11 @@ int runDaemon(Daemon* d)
 {
     int result = 0;
     int64_t lastRecheck = 0;
+    int ready = 0;
     while (!d->stop) {
         epoll_event events[EVENTS_PER_WAIT];
-        int n = epoll_wait(d->epollFd, events, EVENTS_PER_WAIT, waitTimeout(d, monotonicMs()));
+        // Pairs that still have bytes to move only look for new events in passing.
+        int n = epoll_wait(d->epollFd, events, EVENTS_PER_WAIT, ready ? 0 : waitTimeout(d, monotonicMs()));
         if (n < 0 && errno != EINTR) {
             logMessage("epoll_wait: %s", strerror(errno));
             result = 1;
@@ -111,6 +113,7 @@ int runDaemon(Daemon* d)
         }
         for (int i = 0; i < n; i++)
             dispatch(d, &events[i]);
+        ready = serveReadyPairs(d);
         int64_t now = monotonicMs();
         expireClients(d);
         if (now - lastRecheck >= UNWATCHED_RECHECK_MS && sidesWithoutWatch(d)) {

@@ -7,7 +7,8 @@
 
 enum {
     PAIRD_MAX_CLIENTS = 32,
-    PAIRD_RELAY_BUF = 4096,      // bytes held per direction while the far side is full
+    PAIRD_RELAY_BUF = 16384,     // ring per direction: bytes held while the far side is full
+    PAIRD_PAIR_BUDGET = 65536,   // bytes one pair moves per turn before the others get theirs
     PAIRD_OUT_BUF = 16384,       // reply bytes held per client
     PAIRD_REPLY_MAX = PAIR_REPLY_MAX,   // longest reply line (QUERYALL of all 256 pairs fits)
     PAIRD_CLIENT_IDLE_MS = 30000,
@@ -22,20 +23,22 @@ struct PtySide {
     int master;                  // -1 when unused
     int watch;                   // inotify watch on the slave node, -1 if none
     int open;                    // 1 while some process has the slave open
-    int registered;              // master is in the epoll set
-    uint32_t events;             // its epoll interest when registered
+    int registered;              // master is in the epoll set (edge-triggered, in and out)
+    int readable;                // an edge said so and no read has hit EAGAIN since
+    int writable;                // likewise for writes
     char pts[PAIRD_PTS_MAX];     // "/dev/pts/N"
 };
 
-// Bytes read from one side and not yet written to the other.
+// Bytes read from one side and not yet written to the other: a ring.
 struct Relay {
-    uint32_t off;
-    uint32_t len;
+    uint32_t off;                // where the oldest byte is
+    uint32_t len;                // bytes held
     unsigned char buf[PAIRD_RELAY_BUF];
 };
 
 struct Pair {
     int used;
+    int ready;                   // on the daemon's ready list
     PtySide side[2];
     Relay toward[2];             // toward[i]: bytes waiting to be written to side i
 };
@@ -73,6 +76,7 @@ struct Daemon {
     int stop;
     Pair pairs[PAIR_MAX_COM + 1];     // indexed by COM number
     Client clients[PAIRD_MAX_CLIENTS];
+    int readyStart;                   // ready pairs are served in turn from here
 };
 
 // epoll tags: kind in the high half, index in the low half.
@@ -115,6 +119,8 @@ void deleteAllPairs(Daemon* d);
 // relay.cpp
 void setInterest(Daemon* d, int com, int side);
 void onMasterEvent(Daemon* d, int com, int side, uint32_t events);
+// Gives every ready pair one turn; returns 1 while some pair is still ready.
+int serveReadyPairs(Daemon* d);
 void onInotifyEvent(Daemon* d);
 void refreshSide(Daemon* d, int com, int side);
 int sidesWithoutWatch(const Daemon* d);

@@ -4,8 +4,15 @@
 // no POLLHUP. A closed side is taken out of the epoll set (POLLHUP would wake
 // us for ever) and comes back when inotify reports an open of its slave.
 // Bytes toward a closed side are dropped, as on a cable with nothing plugged
-// in; bytes toward an open but full side stay in the pair's relay buffer and
-// the other master is not read until they are written.
+// in; bytes toward an open but full side wait in the pair's ring, and the
+// other master is read only while the ring has room.
+//
+// An open side is registered once, edge-triggered for input and output, and
+// never touched again until it closes: per chunk the daemon makes one read
+// and one write, and no epoll_ctl. An edge marks the side readable or
+// writable until a transfer meets EAGAIN; a pair with bytes that can move is
+// "ready" and gets a turn of at most PAIRD_PAIR_BUDGET bytes before the
+// next ready pair, so one busy port cannot starve the others.
 #include "vspd/daemon/paird.h"
 
 #include <cerrno>
@@ -13,8 +20,6 @@
 #include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
-
-enum { READS_PER_WAKEUP = 16 };
 
 void setInterest(Daemon* d, int com, int side)
 {
@@ -26,25 +31,20 @@ void setInterest(Daemon* d, int com, int side)
         if (s->registered && epoll_ctl(d->epollFd, EPOLL_CTL_DEL, s->master, nullptr) != 0)
             logMessage("epoll del %s: %s", s->pts, strerror(errno));
         s->registered = 0;
+        s->writable = 0;
         return;
     }
-    uint32_t events = 0;
-    if (p->toward[1 - side].len == 0)
-        events |= EPOLLIN;
-    if (p->toward[side].len > 0)
-        events |= EPOLLOUT;
-    if (s->registered && s->events == events)
+    if (s->registered)
         return;
     epoll_event e;
     memset(&e, 0, sizeof e);
-    e.events = events;
+    e.events = EPOLLIN | EPOLLOUT | EPOLLET;
     e.data.u64 = makeTag(TAG_MASTER, (uint32_t)(com * 2 + side));
-    if (epoll_ctl(d->epollFd, s->registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, s->master, &e) != 0) {
+    if (epoll_ctl(d->epollFd, EPOLL_CTL_ADD, s->master, &e) != 0) {
         logMessage("epoll %s: %s", s->pts, strerror(errno));
         return;
     }
     s->registered = 1;
-    s->events = events;
 }
 
 static void sideOpened(Daemon* d, int com, int side)
@@ -60,7 +60,6 @@ static void sideClosed(Daemon* d, int com, int side)
     setInterest(d, com, side);
     flushSlaveInput(&p->side[side]);
     p->toward[side].off = p->toward[side].len = 0;
-    setInterest(d, com, 1 - side);
 }
 
 // Whether bytes may be written toward a side; asks the kernel when we think
@@ -76,76 +75,135 @@ static int sideAccepts(Daemon* d, int com, int side)
     return 1;
 }
 
-// Writes what waits toward a side; leaves the rest when the side is full.
-static void flushToward(Daemon* d, int com, int side)
-{
-    Relay* r = &d->pairs[com].toward[side];
-    const PtySide* s = &d->pairs[com].side[side];
-    while (r->off < r->len) {
-        ssize_t n = write(s->master, r->buf + r->off, r->len - r->off);
-        if (n > 0) {
-            r->off += (uint32_t)n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN)
-            return;
-        logMessage("write %s: %s; %u bytes dropped", s->pts, n < 0 ? strerror(errno) : "nothing written",
-                   r->len - r->off);
-        break;
-    }
-    r->off = r->len = 0;
-}
-
-// Reads from one side and passes the bytes to the other.
-static void pump(Daemon* d, int com, int side)
+// Reads once from side `from` into the ring toward the other side. Returns
+// the bytes taken from it.
+static uint32_t readInto(Daemon* d, int com, int from)
 {
     Pair* p = &d->pairs[com];
-    PtySide* src = &p->side[side];
-    Relay* r = &p->toward[1 - side];
-    for (int i = 0; i < READS_PER_WAKEUP && p->used && r->len == 0; i++) {
-        ssize_t n = read(src->master, r->buf, sizeof r->buf);
-        if (n > 0) {
-            if (!sideAccepts(d, com, 1 - side))
-                continue;
+    PtySide* src = &p->side[from];
+    Relay* r = &p->toward[1 - from];
+    uint32_t end = (r->off + r->len) % PAIRD_RELAY_BUF;
+    uint32_t room = r->off + r->len < PAIRD_RELAY_BUF ? PAIRD_RELAY_BUF - end : r->off - end;
+    ssize_t n = read(src->master, r->buf + end, room);
+    if (n > 0) {
+        if (!sideAccepts(d, com, 1 - from))
+            return (uint32_t)n;   // nobody on the far side: dropped, and the ring stays as it was
+        r->len += (uint32_t)n;
+        return (uint32_t)n;
+    }
+    if (n < 0 && errno == EINTR)
+        return 0;
+    src->readable = 0;
+    if (n < 0 && errno == EAGAIN)
+        return 0;
+    // EIO: the slave is closed and all it wrote has been read.
+    if (src->open)
+        sideClosed(d, com, from);
+    return 0;
+}
+
+// Writes once from the ring toward side `to`. Returns the bytes written.
+static uint32_t writeFrom(Daemon* d, int com, int to)
+{
+    Pair* p = &d->pairs[com];
+    PtySide* dst = &p->side[to];
+    Relay* r = &p->toward[to];
+    uint32_t run = r->off + r->len <= PAIRD_RELAY_BUF ? r->len : PAIRD_RELAY_BUF - r->off;
+    ssize_t n = write(dst->master, r->buf + r->off, run);
+    if (n > 0) {
+        r->off = (r->off + (uint32_t)n) % PAIRD_RELAY_BUF;
+        r->len -= (uint32_t)n;
+        if (r->len == 0)
             r->off = 0;
-            r->len = (uint32_t)n;
-            flushToward(d, com, 1 - side);
+        return (uint32_t)n;
+    }
+    if (n < 0 && (errno == EINTR))
+        return 0;
+    if (n < 0 && errno == EAGAIN) {
+        dst->writable = 0;
+        return 0;
+    }
+    logMessage("write %s: %s; %u bytes dropped", dst->pts, n < 0 ? strerror(errno) : "nothing written", r->len);
+    r->off = r->len = 0;
+    return 0;
+}
+
+// Whether bytes can move in the pair without waiting for an edge.
+static int pairCanMove(const Pair* p)
+{
+    for (int from = 0; from < 2; from++) {
+        const PtySide* src = &p->side[from];
+        const PtySide* dst = &p->side[1 - from];
+        const Relay* r = &p->toward[1 - from];
+        if (src->readable && src->master >= 0 && r->len < PAIRD_RELAY_BUF)
+            return 1;
+        if (r->len > 0 && dst->open && dst->writable)
+            return 1;
+    }
+    return 0;
+}
+
+// One turn of a pair: both directions, writes first, until nothing moves or
+// its budget is spent.
+static void servePair(Daemon* d, int com)
+{
+    Pair* p = &d->pairs[com];
+    uint32_t moved = 0;
+    for (;;) {
+        uint32_t round = 0;
+        for (int from = 0; from < 2 && p->used; from++) {
+            PtySide* src = &p->side[from];
+            PtySide* dst = &p->side[1 - from];
+            Relay* r = &p->toward[1 - from];
+            if (r->len > 0 && dst->open && dst->writable)
+                round += writeFrom(d, com, 1 - from);
+            if (p->used && src->readable && src->master >= 0 && r->len < PAIRD_RELAY_BUF)
+                round += readInto(d, com, from);
+            if (p->used && r->len > 0 && dst->open && dst->writable)
+                round += writeFrom(d, com, 1 - from);
+        }
+        moved += round;
+        if (!p->used || round == 0 || moved >= PAIRD_PAIR_BUDGET)
+            break;
+    }
+    p->ready = p->used && pairCanMove(p);
+}
+
+int serveReadyPairs(Daemon* d)
+{
+    int any = 0;
+    int start = d->readyStart;
+    for (int k = 0; k < PAIR_MAX_COM; k++) {
+        int com = 1 + (start + k) % PAIR_MAX_COM;
+        Pair* p = &d->pairs[com];
+        if (!p->ready)
+            continue;
+        if (!p->used) {
+            p->ready = 0;
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN)
-            break;
-        // EIO: the slave is closed and all it wrote has been read.
-        if (src->open)
-            sideClosed(d, com, side);
-        break;
+        servePair(d, com);
+        any |= p->ready;
     }
-    setInterest(d, com, side);
-    setInterest(d, com, 1 - side);
+    d->readyStart = (start + 1) % PAIR_MAX_COM;
+    return any;
 }
 
 void onMasterEvent(Daemon* d, int com, int side, uint32_t events)
 {
     Pair* p = &d->pairs[com];
-    if (!p->used || !p->side[side].open)
+    PtySide* s = &p->side[side];
+    if (!p->used || !s->open)
         return;   // left over from earlier in this wake-up
-    if (events & EPOLLOUT) {
-        flushToward(d, com, side);
-        // Room again: resume the other side, or take the last bytes of one
-        // that closed while this side was full.
-        if (p->toward[side].len == 0)
-            pump(d, com, 1 - side);
-    }
-    if (p->used && p->side[side].open && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
-        pump(d, com, side);
-    // Still hung up (its bytes wait behind a full far side): stop watching it.
-    if (p->used && p->side[side].open && (events & (EPOLLHUP | EPOLLERR)))
+    if (events & (EPOLLIN | EPOLLHUP | EPOLLERR))
+        s->readable = 1;
+    if (events & EPOLLOUT)
+        s->writable = 1;
+    servePair(d, com);
+    // Still hung up (its last bytes wait behind a full far side): stop
+    // watching it; the bytes are still taken as the far side drains.
+    if (p->used && s->open && (events & (EPOLLHUP | EPOLLERR)))
         sideClosed(d, com, side);
-    setInterest(d, com, side);
-    setInterest(d, com, 1 - side);
 }
 
 void refreshSide(Daemon* d, int com, int side)
@@ -160,12 +218,12 @@ void refreshSide(Daemon* d, int com, int side)
         return;
     }
     if (!nowOpen && s->open) {
-        pump(d, com, side);
+        s->readable = 1;
+        servePair(d, com);
         if (p->used && s->open)
             sideClosed(d, com, side);
     }
 }
-
 static void refreshAllClosed(Daemon* d)
 {
     for (int com = 1; com <= PAIR_MAX_COM; com++) {

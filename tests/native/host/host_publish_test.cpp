@@ -1,7 +1,9 @@
 // What the host publishes per port: counters with capture, pair state, the device it may open.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "host/host_logic.h"
 #include "tests/native/ports/table_fixture.h"
@@ -13,18 +15,19 @@ TEST(HostTraffic, CountsEachDirectionAndCapturesWhileActive)
     uint8_t data[700];
     for (size_t i = 0; i < sizeof data; i++)
         data[i] = (uint8_t)(i * 7);
+    HostCounts own = {};
 
-    recordTraffic(e, 1, data, 10, 100);
-    recordTraffic(e, 0, data, 3, 101);
-    recordTraffic(e, 0, data, 0, 102);
+    recordTraffic(e, &own, 1, data, 10, 100);
+    recordTraffic(e, &own, 0, data, 3, 101);
+    recordTraffic(e, &own, 0, data, 0, 102);
     EXPECT_EQ(10, e->rxBytes);
     EXPECT_EQ(3, e->txBytes);
     EXPECT_EQ(0, e->captureWriteIndex) << "no capture before a start";
 
     e->captureCommand = CAPTURE_START;
     serviceCaptureCommand(e, 200, 1000);
-    recordTraffic(e, 1, data, 700, 300);
-    recordTraffic(e, 0, data + 5, 4, 400);
+    recordTraffic(e, &own, 1, data, 700, 300);
+    recordTraffic(e, &own, 0, data + 5, 4, 400);
     ASSERT_EQ(3, e->captureWriteIndex);
     EXPECT_EQ(512u, e->captureRing[0].recordLength);
     EXPECT_EQ(188u, e->captureRing[1].recordLength);
@@ -38,8 +41,58 @@ TEST(HostTraffic, CountsEachDirectionAndCapturesWhileActive)
 
     // The manager zeroes the counters; counting goes on from there.
     e->rxBytes = 0;
-    recordTraffic(e, 1, data, 2, 500);
+    recordTraffic(e, &own, 1, data, 2, 500);
     EXPECT_EQ(2, e->rxBytes);
+}
+
+// The manager clears with two 32-bit stores, low half first, at any moment.
+static void clearHalf(int64_t* counter, int half)
+{
+    reinterpret_cast<volatile int32_t*>(counter)[half] = 0;
+}
+
+TEST(HostTraffic, AClearDuringCountingIsNeverLostNorLeavesAHalf)
+{
+    // Counting lands between the two halves of a clear, in either order.
+    for (int first = 0; first < 2; first++) {
+        int64_t counter = 0, own = 0;
+        countBytes(&counter, &own, 0x1FFFFFF00LL);   // high half 1, low half near its top
+        clearHalf(&counter, first);
+        countBytes(&counter, &own, 0x200);
+        clearHalf(&counter, 1 - first);
+        EXPECT_LT(counter, 0x100000000LL) << "no stray high half, first half cleared " << first;
+        EXPECT_LE(counter, 0x200) << "nothing from before the clear survives";
+        countBytes(&counter, &own, 5);
+        EXPECT_LE(counter, 0x205);
+        EXPECT_GE(counter, 5);
+    }
+
+    // Streaming on one thread, Clear pressed over and over on another: after
+    // every clear the counter holds no more than was counted since it began.
+    int64_t counter = 0, own = 0;
+    std::atomic<int> clearing{1};
+    std::atomic<int64_t> counted{0};
+    std::thread host([&] {
+        while (clearing.load()) {
+            countBytes(&counter, &own, 4096);
+            counted.fetch_add(4096);
+        }
+    });
+    int64_t worst = 0;
+    for (int k = 0; k < 20000; k++) {
+        int64_t before = counted.load();
+        clearHalf(&counter, 0);
+        clearHalf(&counter, 1);
+        // Whatever the host counted meanwhile, at most since `before`, plus one add in flight.
+        int64_t seen = __atomic_load_n(&counter, __ATOMIC_RELAXED);
+        int64_t after = counted.load();
+        int64_t bound = after - before + 2 * 4096;
+        if (seen > bound)
+            worst = seen - bound > worst ? seen - bound : worst;
+    }
+    clearing.store(0);
+    host.join();
+    EXPECT_EQ(0, worst) << "a clear was overwritten by a count from before it";
 }
 
 TEST(HostPairInfo, PublishedOnlyWhenTheDaemonKnowsThePair)
