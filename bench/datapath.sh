@@ -18,7 +18,8 @@
 # default build/bench/datapath), DP_SECONDS (each measurement, default 5),
 # DP_ROUNDS (how often the 128-port throughput runs, default 3: the run with
 # the median slowest port counts), DP_PATHS (which paths to run, default
-# "ours socat").
+# "ours socat"), DP_RESULTS (the figures as JSON, default
+# build/bench/parts/datapath.json).
 set -uo pipefail
 SELF=$(readlink -f "${BASH_SOURCE[0]}")
 ROOT=$(cd "$(dirname "$SELF")/.." && pwd)
@@ -26,6 +27,7 @@ export NBIN=${NBIN:-$ROOT/build/native/bin}
 export BIN=${BIN:-$ROOT/build/win64/bin}
 export DP_BENCH_WORK=${DP_BENCH_WORK:-$ROOT/build/bench/datapath}
 export DP_SECONDS=${DP_SECONDS:-5}
+DP_RESULTS=${DP_RESULTS:-$ROOT/build/bench/parts/datapath.json}
 DP_PATHS=${DP_PATHS:-ours socat}
 WORK=$DP_BENCH_WORK
 SECS=$DP_SECONDS
@@ -197,8 +199,10 @@ inner_ours() {
     "$WORK/pty_client" $((SECS * 6 + 30)) echo 0 "${ptys[@]}" > "$WORK/echo.log" 2>&1 &
     echo_pid=$!
     sleep 0.5
-    ours alone128-throughput $FIRST_COM $PORTS "$SECS" throughput
+    for r in $(seq 1 "$ROUNDS"); do ours alone128-throughput-$r $FIRST_COM $PORTS "$SECS" throughput; done
+    keep_median "$WORK/ours-alone128-throughput"
     ours alone128-latency $FIRST_COM $PORTS "$SECS" latency
+    ours alone1-throughput $FIRST_COM 1 "$SECS" throughput
     ours alone1-latency $FIRST_COM 1 "$SECS" latency
     return 0
 }
@@ -314,46 +318,45 @@ verified() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'; }
 kb() { awk -v v="$1" 'BEGIN { if (v == "-") print "-"; else printf "%.1f KB/s", v / 1000 }'; }
 mb() { awk -v v="$1" 'BEGIN { if (v == "-") print "-"; else printf "%.2f MB/s", v / 1e6 }'; }
+ms() { if [ "$1" = - ]; then echo -; else echo "$1 ms"; fi; }
 share() { awk -v n="$2" '$1 == n { print $2; found = 1 } END { if (!found) print "-" }' "$1" 2>/dev/null || echo -; }
 
-# Throughput rows; $1 our result, $2 socat's, $3 what, $4 "1" for one port.
-throughput_rows() {
-    local o="$WORK/ours-$1.txt" s="$WORK/socat-$2.txt"
-    if [ "$4" = 1 ]; then
-        echo "| data path $3: echoed throughput | $(mb "$(field "$o" total_Bps)") ($(verified "$o")) | $(mb "$(field "$s" total_Bps)") ($(verified "$s")) | $(ratio "$(field "$o" total_Bps)" "$(field "$s" total_Bps)") |"
-        return
-    fi
-    local op sp os ss
-    op=$(field "$o" per_port_Bps); sp=$(field "$s" per_port_Bps)
-    os=$(field "$o" slowest_port_Bps); ss=$(field "$s" slowest_port_Bps)
-    echo "| data path $3: echoed throughput per port, mean / slowest | $(kb "$op") / $(kb "$os") ($(verified "$o")) | $(kb "$sp") / $(kb "$ss") ($(verified "$s")) | $(ratio "$op" "$sp") / $(ratio "$os" "$ss") |"
-    echo "| data path $3: echoed throughput, all ports | $(mb "$(field "$o" total_Bps)") | $(mb "$(field "$s" total_Bps)") | $(ratio "$(field "$o" total_Bps)" "$(field "$s" total_Bps)") |"
-}
-
-# A round-trip row; $1 our result, $2 socat's, $3 what.
-latency_row() {
-    local o="$WORK/ours-$1.txt" s="$WORK/socat-$2.txt"
-    local om op9 omax sm sp9 smax
-    om=$(field "$o" median_ms); op9=$(field "$o" p99_ms); omax=$(field "$o" max_ms)
-    sm=$(field "$s" median_ms); sp9=$(field "$s" p99_ms); smax=$(field "$s" max_ms)
-    echo "| data path $3: round trip of 16 bytes, median / p99 / max | $om / $op9 / $omax ms ($(field "$o" round_trips) trips, $(verified "$o")) | $sm / $sp9 / $smax ms ($(field "$s" round_trips) trips) | $(ratio "$om" "$sm") / $(ratio "$op9" "$sp9") / $(ratio "$omax" "$smax") |"
+# A row: what, then ours, alone and socat as raw values, and how to show them
+# (mb, kb or ms). A dash where a path was not measured.
+row() {
+    local what=$1 o=$2 a=$3 s=$4 unit=$5
+    echo "| $what | $($unit "$o") | $($unit "$a") | $($unit "$s") | $(ratio "$o" "$a") | $(ratio "$o" "$s") |"
 }
 
 print_table() {
-    echo "| data path ($PORTS ports = 4 devices x 32; ${SECS} s each; KB = 1000 bytes; ratio = ours / socat) | ours | socat | ratio |"
-    echo "|---|---|---|---|"
-    throughput_rows tcp1-throughput tcp1-throughput "TCP, 1 port" 1
-    latency_row tcp1-latency tcp1-latency "TCP, 1 port"
-    throughput_rows tcp128-throughput tcp128-throughput "TCP, $PORTS ports" "$PORTS"
-    latency_row tcp128-latency tcp128-latency "TCP, $PORTS ports"
-    throughput_rows udp1-throughput udp1-throughput "UDP, 1 port" 1
-    latency_row udp1-latency udp1-latency "UDP, 1 port"
-    local alone="Windows side alone (serialprog, pair daemon, native echo; no ParloHost, no network; socat column: its full path, for scale)"
-    throughput_rows alone128-throughput tcp128-throughput "$alone, $PORTS ports" "$PORTS"
-    latency_row alone128-latency tcp128-latency "$alone, $PORTS ports"
-    latency_row alone1-latency tcp1-latency "$alone, 1 port"
-
-    local result="$WORK/ours-tcp128-throughput.txt" slowest verdict
+    local O="$WORK/ours" S="$WORK/socat"
+    echo "| data path ($PORTS ports = 4 devices x 32; ${SECS} s each; KB = 1000 bytes; alone = the Windows side alone: serialprog, pair daemon, native echo, no ParloHost, no network) | ours | alone | socat | ours / alone | ours / socat |"
+    echo "|---|---|---|---|---|---|"
+    row "TCP, 1 port: echoed throughput" "$(field "$O-tcp1-throughput.txt" total_Bps)" \
+        "$(field "$O-alone1-throughput.txt" total_Bps)" "$(field "$S-tcp1-throughput.txt" total_Bps)" mb
+    row "TCP, 1 port: round trip of 16 bytes, median" "$(field "$O-tcp1-latency.txt" median_ms)" \
+        "$(field "$O-alone1-latency.txt" median_ms)" "$(field "$S-tcp1-latency.txt" median_ms)" ms
+    row "TCP, 1 port: round trip, p99" "$(field "$O-tcp1-latency.txt" p99_ms)" \
+        "$(field "$O-alone1-latency.txt" p99_ms)" "$(field "$S-tcp1-latency.txt" p99_ms)" ms
+    row "TCP, $PORTS ports: echoed throughput, all ports (median of $ROUNDS runs)" \
+        "$(field "$O-tcp128-throughput.txt" total_Bps)" "$(field "$O-alone128-throughput.txt" total_Bps)" \
+        "$(field "$S-tcp128-throughput.txt" total_Bps)" mb
+    row "TCP, $PORTS ports: slowest port" "$(field "$O-tcp128-throughput.txt" slowest_port_Bps)" \
+        "$(field "$O-alone128-throughput.txt" slowest_port_Bps)" "$(field "$S-tcp128-throughput.txt" slowest_port_Bps)" kb
+    row "TCP, $PORTS ports: round trip, median" "$(field "$O-tcp128-latency.txt" median_ms)" \
+        "$(field "$O-alone128-latency.txt" median_ms)" "$(field "$S-tcp128-latency.txt" median_ms)" ms
+    row "UDP, 1 port: echoed throughput" "$(field "$O-udp1-throughput.txt" total_Bps)" - \
+        "$(field "$S-udp1-throughput.txt" total_Bps)" mb
+    row "UDP, 1 port: round trip, median" "$(field "$O-udp1-latency.txt" median_ms)" - \
+        "$(field "$S-udp1-latency.txt" median_ms)" ms
+    echo "| UDP, 1 port: throughput / TCP's, ours | $(ratio "$(field "$O-udp1-throughput.txt" total_Bps)" "$(field "$O-tcp1-throughput.txt" total_Bps)") | | | | |"
+    local f checks=""
+    for f in "$O"-*-throughput.txt "$O"-*-latency.txt "$S"-*-throughput.txt "$S"-*-latency.txt; do
+        [ -f "$f" ] || continue
+        [ "$(verified "$f")" = "echo checked" ] || checks="$checks $(basename "$f" .txt): $(verified "$f");"
+    done
+    echo "| every echoed byte checked | ${checks:-yes} | | | | |"
+    local result="$O-tcp128-throughput.txt" slowest verdict
     slowest=$(field "$result" slowest_port_Bps)
     if [ "$slowest" != - ] && [ "$(verified "$result")" = "echo checked" ] &&
         awk -v s="$slowest" -v f=$FLOOR_BPS 'BEGIN { exit !(s >= f) }'; then
@@ -361,10 +364,39 @@ print_table() {
     else
         verdict="NOT CLEARED"
     fi
-    echo "| data path floor: each of $PORTS TCP ports >= 92.16 KB/s echoed (921,600 baud); the median of $ROUNDS runs | slowest port $(kb "$slowest") (runs: $(runs_kb "$result") KB/s) | slowest port $(kb "$(field "$WORK/socat-tcp128-throughput.txt" slowest_port_Bps)") (runs: $(runs_kb "$WORK/socat-tcp128-throughput.txt") KB/s) | ours: $verdict |"
-    echo "| data path idle CPU, $PORTS ports connected, no traffic, over ${IDLE_SECONDS} s (% of one core) | ParloHost $(share "$WORK/idle-ours.txt" host)% (wineserver $(share "$WORK/idle-ours.txt" wineserver)%, pair daemon $(share "$WORK/idle-ours.txt" paird)%) | $PORTS socat $(share "$WORK/idle-socat.txt" socat)% | |"
-    echo "| data path CPU while $PORTS TCP ports stream (% of one core) | serialprog $(share "$WORK/busy-ours.txt" serialprog), ParloHost $(share "$WORK/busy-ours.txt" host), wineserver $(share "$WORK/busy-ours.txt" wineserver), pair daemon $(share "$WORK/busy-ours.txt" paird), devsim $(share "$WORK/busy-ours.txt" devsim) | pty_client $(share "$WORK/busy-socat.txt" client), socat $(share "$WORK/busy-socat.txt" socat), devsim $(share "$WORK/busy-socat.txt" devsim) | |"
-    echo "| data path machine load (1-minute average) at the start / after our path / after socat's (its 128 processes count) | $(cat "$WORK/load-before" 2>/dev/null) / $(cat "$WORK/load-ours" 2>/dev/null) / $(cat "$WORK/load-after" 2>/dev/null) | | |"
+    echo "| floor: each of $PORTS TCP ports >= 92.16 KB/s echoed (921,600 baud) | slowest $(kb "$slowest"), runs $(runs_kb "$result") KB/s: $verdict | runs $(runs_kb "$O-alone128-throughput.txt") KB/s | runs $(runs_kb "$S-tcp128-throughput.txt") KB/s | | |"
+    echo "| idle CPU, $PORTS ports connected, no traffic, over ${IDLE_SECONDS} s (% of one core) | ParloHost $(share "$WORK/idle-ours.txt" host)% (wineserver $(share "$WORK/idle-ours.txt" wineserver)%, pair daemon $(share "$WORK/idle-ours.txt" paird)%) | | $PORTS socat $(share "$WORK/idle-socat.txt" socat)% | | |"
+    echo "| CPU while $PORTS TCP ports stream (% of one core) | serialprog $(share "$WORK/busy-ours.txt" serialprog), ParloHost $(share "$WORK/busy-ours.txt" host), wineserver $(share "$WORK/busy-ours.txt" wineserver), pair daemon $(share "$WORK/busy-ours.txt" paird), devsim $(share "$WORK/busy-ours.txt" devsim) | | pty_client $(share "$WORK/busy-socat.txt" client), socat $(share "$WORK/busy-socat.txt" socat), devsim $(share "$WORK/busy-socat.txt" devsim) | | |"
+    echo "| machine load (1-minute average) at the start / after our path / after socat's | $(cat "$WORK/load-before" 2>/dev/null) / $(cat "$WORK/load-ours" 2>/dev/null) / $(cat "$WORK/load-after" 2>/dev/null) | | | | |"
+}
+
+# The figures as one flat JSON object of numbers (null where not measured).
+write_results() {
+    local O="$WORK/ours" S="$WORK/socat"
+    {
+        cat <<EOF
+tcp1_mbps $(field "$O-tcp1-throughput.txt" total_Bps) 1e-6
+tcp1_alone_mbps $(field "$O-alone1-throughput.txt" total_Bps) 1e-6
+tcp1_socat_mbps $(field "$S-tcp1-throughput.txt" total_Bps) 1e-6
+tcp1_rtt_median_ms $(field "$O-tcp1-latency.txt" median_ms) 1
+tcp1_alone_rtt_median_ms $(field "$O-alone1-latency.txt" median_ms) 1
+tcp1_socat_rtt_median_ms $(field "$S-tcp1-latency.txt" median_ms) 1
+tcp128_all_mbps $(field "$O-tcp128-throughput.txt" total_Bps) 1e-6
+tcp128_alone_all_mbps $(field "$O-alone128-throughput.txt" total_Bps) 1e-6
+tcp128_socat_all_mbps $(field "$S-tcp128-throughput.txt" total_Bps) 1e-6
+tcp128_slowest_kbps $(field "$O-tcp128-throughput.txt" slowest_port_Bps) 1e-3
+tcp128_alone_slowest_kbps $(field "$O-alone128-throughput.txt" slowest_port_Bps) 1e-3
+tcp128_socat_slowest_kbps $(field "$S-tcp128-throughput.txt" slowest_port_Bps) 1e-3
+tcp128_rtt_median_ms $(field "$O-tcp128-latency.txt" median_ms) 1
+udp1_mbps $(field "$O-udp1-throughput.txt" total_Bps) 1e-6
+udp1_socat_mbps $(field "$S-udp1-throughput.txt" total_Bps) 1e-6
+udp1_rtt_median_ms $(field "$O-udp1-latency.txt" median_ms) 1
+host_idle_cpu_128_ports_pct $(share "$WORK/idle-ours.txt" host) 1
+EOF
+    } | awk 'BEGIN { printf "{" }
+             { printf "%s\"%s\": ", (NR > 1 ? ", " : ""), $1
+               if ($2 == "-" || $2 == "") printf "null"; else printf "%.6g", $2 * $3 }
+             END { print "}" }' > "$1"
 }
 
 # ---- the outer part: the lab, devsim, both paths, the table ----
@@ -423,6 +455,8 @@ EOF
     done
     echo
     print_table
+    mkdir -p "$(dirname "$DP_RESULTS")"
+    write_results "$DP_RESULTS"
 }
 
 outer_teardown() {

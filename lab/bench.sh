@@ -4,7 +4,8 @@
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT="$ROOT/build/bench"
-mkdir -p "$OUT"
+rm -rf "$OUT/parts"
+mkdir -p "$OUT/parts"
 BIN="$ROOT/build/win64/bin"
 
 echo "machine: $(nproc) cores, $(free -h | awk '/Mem:/ {print $2}') memory, $(uname -sr)"
@@ -36,4 +37,8 @@ echo
 # The data path's own table: ours beside socat, and the ratio.
 grep -E '^\|' "$OUT/datapath.txt" || echo "(the data path benchmark printed no table: see $OUT/datapath.txt)"
 echo
+# Every benchmark leaves its figures in parts/ as a flat JSON object; one object of them all.
+awk 'FNR == 1 { sub(/^[ \t]*\{/, "") } { sub(/\}[ \t]*$/, ""); gsub(/^[ \t]+|[ \t]+$/, ""); if ($0 != "") body = body (body == "" ? "" : ", ") $0 }
+     END { print "{" body "}" }' "$OUT"/parts/*.json > "$OUT/results.json" 2>/dev/null || echo "{}" > "$OUT/results.json"
+echo "figures: $OUT/results.json"
 echo "details: $OUT"

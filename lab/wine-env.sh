@@ -14,3 +14,27 @@ add_prefix_fonts() {
         cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
     fi
 }
+
+# The wineserver of a session is started here, not by Wine: Wine's own
+# start-up makes it a session leader with no terminal, and such a process
+# takes the first terminal it opens as its controlling terminal. For the
+# server that is a virtual pair's pty, so deleting the pair hangs it up and
+# the server gets SIGHUP (and dumps its whole object table). Started here it
+# stays in the caller's session, never its leader, persistent until
+# `wineserver -k`; what it prints goes to $WINEPREFIX/wineserver.log.
+start_wineserver() {
+    local dir
+    dir="/tmp/.wine-$(id -u)/server-$(printf '%x-%x' $(stat -L -c '%d %i' "$WINEPREFIX"))"
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    rm -f "$dir/socket"
+    wineserver -f -p >> "$WINEPREFIX/wineserver.log" 2>&1 < /dev/null &
+    local server=$!
+    for _ in $(seq 1 100); do
+        [ -S "$dir/socket" ] && return 0
+        kill -0 "$server" 2>/dev/null || return 1
+        sleep 0.05
+    done
+    return 1
+}
+export -f start_wineserver

@@ -67,6 +67,7 @@ if ! grep -q '^"Desktop"="Default"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     wineserver -w
 fi
 
+start_wineserver || echo "with-wine: the wineserver did not start" >&2
 set +e
 "$@"
 rc=$?

@@ -30,6 +30,7 @@ use_virtual_desktop() {
     # The desktop is chosen when Wine starts: begin a new session.
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
+    start_wineserver
 }
 
 install_binaries() {

@@ -30,6 +30,32 @@ wait_state() {
     return 1
 }
 
+# Processes of this prefix that hold a pair's pty (/dev/pts/N) as their
+# controlling terminal, or could take one: the wineserver opens every device
+# for its clients, and as a session leader it would take the first terminal
+# it opens (a pair's, when it has none yet). A deleted pair hangs it up.
+pair_tty_takers() {
+    local l p s n c pairs=" "
+    for l in "$WINEPREFIX"/dosdevices/com* "$WINEPREFIX"/dosdevices/null_com*; do
+        [ -L "$l" ] && pairs+="$(readlink -f "$l") "
+    done
+    for p in /proc/[0-9]*; do
+        { tr '\0' '\n' < "$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+        { read -r s < "$p/stat"; } 2>/dev/null || continue
+        c=${s#*(}; c=${c%%)*}
+        s=${s##*) }
+        set -- $s
+        n=$5   # tty_nr: pts majors are 136-143
+        if [ "$4" = "${p#/proc/}" ] && [[ "$c" == wineserver* ]]; then
+            echo "${p#/proc/} ($c) leads a session"
+            continue
+        fi
+        (( (n >> 8 & 0xfff) >= 136 && (n >> 8 & 0xfff) <= 143 )) || continue
+        n=$(( ((n >> 8 & 0xfff) - 136) * 256 + ((n & 0xff) | (n >> 12 & 0xfff00)) ))
+        [[ "$pairs" == *" /dev/pts/$n "* ]] && echo "${p#/proc/} ($c) holds /dev/pts/$n"
+    done
+}
+
 hex() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n' | tr a-f A-F; }
 
 dp_inner() {
@@ -129,11 +155,18 @@ dp_inner() {
     expect_eq "the good ports still carry data" "got 9 >\\x20still\\r\\n" "$(head -1 "$LAB_WORK/still.out")"
     shot datapath-failures
 
+    local takers
+    takers=$(pair_tty_takers)
+    expect_eq "no Wine process holds or can take a pair's pty as its terminal" "" "$takers"
+
     # Delete: the rows go, and the pair with them.
     for i in 2 3 4; do pmauto port-delete $i >/dev/null; done
     sleep 0.5
     expect_eq "deleted ports leave the list" "" "$(list_row COM47)$(list_row COM48)$(list_row COM49)"
     check "the deleted port's pair is gone" test ! -e "$WINEPREFIX/dosdevices/com47"
+    # No Wine process holds a pair's pty as its terminal: deleting pairs sent
+    # the server no hang-up (it would dump its object table).
+    check "deleting pairs leaves the wineserver quiet" test ! -s "$WINEPREFIX/wineserver.log"
 
     lab_inner_end
 }
