@@ -39,6 +39,12 @@ void wakeHostIo()
         PostQueuedCompletionStatus(completionPort, 0, HOST_KEY_WAKE, nullptr);
 }
 
+void publishPairsSoon()
+{
+    if (completionPort)
+        PostQueuedCompletionStatus(completionPort, 0, HOST_KEY_PAIRS, nullptr);
+}
+
 void continueLater(int index)
 {
     PostQueuedCompletionStatus(completionPort, (DWORD)index, HOST_KEY_CONTINUE, nullptr);
@@ -52,6 +58,8 @@ static void dispatch(const OVERLAPPED_ENTRY* entry)
             portResolved((int)entry->dwNumberOfBytesTransferred);
         else if (entry->lpCompletionKey == HOST_KEY_CONTINUE)
             portContinue((int)entry->dwNumberOfBytesTransferred);
+        else if (entry->lpCompletionKey == HOST_KEY_PAIRS)
+            publishAllPairs();
         return;   // else a wake-up
     }
     // The transfer's status stays in its OVERLAPPED, as the kernel left it.

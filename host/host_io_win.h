@@ -11,7 +11,7 @@
 #include "vspd/vspdctl.h"
 
 // Completion keys.
-enum { HOST_KEY_IO = 0, HOST_KEY_WAKE = 1, HOST_KEY_RESOLVED = 2, HOST_KEY_CONTINUE = 3 };
+enum { HOST_KEY_IO = 0, HOST_KEY_WAKE = 1, HOST_KEY_RESOLVED = 2, HOST_KEY_CONTINUE = 3, HOST_KEY_PAIRS = 4 };
 
 // host_io_win.cpp
 int startHostIo();                 // completion port and Windows Sockets
@@ -19,6 +19,7 @@ void stopHostIo();
 HANDLE hostCompletionPort();
 void wakeHostIo();                 // any thread: ends the current wait at once
 void continueLater(int index);     // the port's relay goes on after what is queued now
+void publishPairsSoon();           // any thread: a new pair snapshot is there to publish
 void runHostIo(DWORD waitMs);      // waits up to waitMs, then handles what completed
 int64_t hostNowMs();
 int64_t hostNowTicks();
@@ -34,6 +35,7 @@ void portPass(int index);          // time-outs, retries, publishing
 void portCompletion(OVERLAPPED* overlapped, DWORD bytes, DWORD error);
 void portContinue(int index);
 void portResolved(int index);
+void portPublishPair(int index);   // the pair snapshot's open state and settings of a held port
 int portIdle(int index);           // nothing in flight: the slot may be reused
 
 // host_resolve_win.cpp: host-name lookups off the I/O thread.
@@ -48,3 +50,6 @@ int takeResolved(int index, uint32_t generation, in_addr* out);
 int startPairRefresh();
 void stopPairRefresh();
 void currentPairInfo(int com, VspdPairInfo* out);
+
+// host_ports_win.cpp
+void publishAllPairs();            // every held port's pair state, from the snapshot

@@ -683,7 +683,11 @@ void portPass(int index)
         }
     }
     act(index, linkTick(&p->link, now));
+    portPublishPair(index);
+}
 
+void portPublishPair(int index)
+{
     VspdPairInfo info;
     currentPairInfo(hostPortNumber(entryOf(index)), &info);
     publishPairInfo(entryOf(index), &info);

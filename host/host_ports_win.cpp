@@ -38,6 +38,14 @@ void serviceAllPorts()
     }
 }
 
+void publishAllPairs()
+{
+    for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
+        if (portStates[i].held)
+            portPublishPair(i);
+    }
+}
+
 void waitForHostIo(DWORD waitMs)
 {
     runHostIo(waitMs);

@@ -394,12 +394,12 @@ static int receiveSome(PairSocket s, char* data, int length)
 
 // Sends one request line and reads its reply line (without the line end).
 // Returns 1 with the reply, -1 when no daemon answered in time.
-static int exchange(const char* request, char* reply, int replySize)
+static int exchange(const char* request, char* reply, int replySize, int replyWaitMs = PAIR_TIMEOUT_MS)
 {
     PairSocket s = openConnection(pairControlPort(), nowMs() + PAIR_TIMEOUT_MS);
     if (s == PAIR_NO_SOCKET)
         return -1;
-    uint64_t deadline = nowMs() + PAIR_TIMEOUT_MS;
+    uint64_t deadline = nowMs() + (uint64_t)replyWaitMs;
     int length = (int)strlen(request);
     int sent = 0;
     while (sent < length) {
@@ -432,9 +432,9 @@ static int exchange(const char* request, char* reply, int replySize)
 }
 
 // 1 for "OK...", 0 for "ERR...", -1 for anything else or no answer.
-static int request(const char* text, char* reply, int replySize)
+static int request(const char* text, char* reply, int replySize, int replyWaitMs = PAIR_TIMEOUT_MS)
 {
-    if (exchange(text, reply, replySize) < 0)
+    if (exchange(text, reply, replySize, replyWaitMs) < 0)
         return -1;
     if (strcmp(reply, "OK") == 0 || strncmp(reply, "OK ", 3) == 0)
         return 1;
@@ -490,6 +490,45 @@ int pairQueryAll(PairInfo* out, int count)
     if (result != 1)
         return result;
     return pairParseQueryAllReply(reply, out, count) ? 1 : -1;
+}
+
+int pairWaitAll(uint32_t* seq, PairInfo* out, int count, int waitMs)
+{
+    if (!seq || !out || count <= 0)
+        return 0;
+    memset(out, 0, sizeof *out * (size_t)count);
+    if (waitMs < 0)
+        waitMs = 0;
+    if (waitMs > PAIR_WAIT_MAX_MS)
+        waitMs = PAIR_WAIT_MAX_MS;
+    char text[64];
+    snprintf(text, sizeof text, "WAITALL %u %d\n", (unsigned)*seq, waitMs);
+    char reply[REPLY_MAX];
+    int result = request(text, reply, sizeof reply, waitMs + PAIR_TIMEOUT_MS);
+    if (result != 1)
+        return result;
+    return pairParseWaitAllReply(reply, seq, out, count) ? 1 : -1;
+}
+
+int pairParseWaitAllReply(const char* line, uint32_t* seq, PairInfo* out, int count)
+{
+    memset(out, 0, sizeof *out * (size_t)count);
+    if (strncmp(line, "OK ", 3) != 0)
+        return 0;
+    const char* at = line + 3;
+    uint64_t value = 0;
+    int digits = 0;
+    for (; *at >= '0' && *at <= '9' && digits < 11; at++, digits++)
+        value = value * 10 + (uint64_t)(*at - '0');
+    if (digits == 0 || value > 0xFFFFFFFFull || (*at != 0 && *at != ' '))
+        return 0;
+    // The rest is what QUERYALL reports.
+    char all[REPLY_MAX];
+    snprintf(all, sizeof all, "OK%s", at);
+    if (!pairParseQueryAllReply(all, out, count))
+        return 0;
+    *seq = (uint32_t)value;
+    return 1;
 }
 
 int pairPing()

@@ -29,6 +29,15 @@
 //                            (every pair as QUERY reports it, by COM number;
 //                             "OK" alone when none; a reader skips values
 //                             added after the sixth)
+//   WAITALL <seq> <ms>    -> OK <seq'> COM5=... COM7=...
+//                            (as QUERYALL, with the daemon's change number:
+//                             answered once it differs from seq, at once when
+//                             it already does, else after ms, at most 10000.
+//                             It moves on every open or close of a side, every
+//                             change of an open port's line settings (compared
+//                             every 10 ms while someone waits), every create
+//                             and delete. Requests after it on the same
+//                             connection wait for its answer.)
 //
 //   Bytes written to a side that nobody has open are dropped, as on a cable
 //   with nothing at the far end, and a side starts empty when it is opened.
@@ -58,6 +67,7 @@ enum {
     PAIR_MAX_COM = 256,
     PAIR_REQUEST_MAX = 128,      // characters in a request line, without "\n"
     PAIR_REPLY_MAX = 8192,       // longest reply line, "\n" included (QUERYALL of 256 pairs fits)
+    PAIR_WAIT_MAX_MS = 10000,    // longest WAITALL
 };
 
 struct PairInfo {
@@ -82,6 +92,11 @@ int pairPing();
 // Fills out[n] for COMn, 0 <= n < count (out[0] and pairs the daemon does
 // not hold read exists=0). Same results as the calls above.
 int pairQueryAll(PairInfo* out, int count);
+// As pairQueryAll, once the daemon's change number differs from *seq (at
+// once when it already does), or after waitMs (at most PAIR_WAIT_MAX_MS);
+// *seq is then the new change number. Start with any number: the first
+// answer comes at once unless it happens to match.
+int pairWaitAll(uint32_t* seq, PairInfo* out, int count, int waitMs);
 
 // The control port: PARLO_PAIRD_PORT when it holds 1..65535, else 47311.
 int pairControlPort();
@@ -98,3 +113,5 @@ int pairParseQueryReply(const char* line, PairInfo* out);
 // Pairs numbered count or above are skipped. Returns 1 when the whole line
 // is well formed, 0 otherwise (out is then all exists=0).
 int pairParseQueryAllReply(const char* line, PairInfo* out, int count);
+// Parses a WAITALL reply: "OK <seq>" and then what QUERYALL reports.
+int pairParseWaitAllReply(const char* line, uint32_t* seq, PairInfo* out, int count);

@@ -25,6 +25,14 @@
 //       describes COMn for 0 <= n < count (infos[0] never exists). The
 //       caller sets infos[0].size; every entry comes back with size set.
 //       Returns the number of pairs that exist, 0 on a bad argument.
+//   unsigned WaitBusChange(VspdPairInfo* infos, unsigned count, unsigned* change, unsigned waitMs)
+//       As QueryBusAll, but the daemon answers only once its change number
+//       differs from *change (an open, a close, a line-settings change, a
+//       create or a delete), or after waitMs (at most 10000); *change is
+//       then its new number. Start with any number: the first call returns
+//       at once. Without a daemon it returns the record at once and leaves
+//       *change alone (infos[0].daemon is 0), so a caller that loops on it
+//       waits itself before the next call.
 //
 // No call is made from DllMain. Windows Sockets are started once, on the
 // first call that needs them, and stay started while the library is loaded.
@@ -54,4 +62,5 @@ typedef unsigned char(__stdcall* VspdCreatePairFn)(const char*, const char*);
 typedef unsigned char(__stdcall* VspdDeletePairFn)(const char*);
 typedef unsigned char(__stdcall* VspdQueryBusFn)(const char*, VspdPairInfo*);
 typedef unsigned(__stdcall* VspdQueryBusAllFn)(VspdPairInfo*, unsigned);
+typedef unsigned(__stdcall* VspdWaitBusChangeFn)(VspdPairInfo*, unsigned, unsigned*, unsigned);
 #endif

@@ -163,15 +163,10 @@ static unsigned fillFromRecord(VspdPairInfo* infos, unsigned count)
     return found;
 }
 
-extern "C" __declspec(dllexport) unsigned WINAPI QueryBusAll(VspdPairInfo* infos, unsigned count)
+// Fills infos from a QUERYALL or WAITALL answer (1), the record (-1), or
+// nothing (0: the daemon refused).
+static unsigned fillAll(VspdPairInfo* infos, unsigned count, int answer, const PairInfo* pairs)
 {
-    if (!infos || count == 0 || infos[0].size < sizeof(VspdPairInfo))
-        return 0;
-    for (unsigned n = 0; n < count; n++)
-        clearInfo(&infos[n]);
-    needSockets();
-    PairInfo pairs[PAIR_MAX_COM + 1];
-    int answer = pairQueryAll(pairs, PAIR_MAX_COM + 1);
     unsigned found = 0;
     if (answer == 1) {
         for (unsigned n = 0; n < count; n++) {
@@ -185,6 +180,38 @@ extern "C" __declspec(dllexport) unsigned WINAPI QueryBusAll(VspdPairInfo* infos
     if (answer < 0)
         found = fillFromRecord(infos, count);
     return found;
+}
+
+static int clearAll(VspdPairInfo* infos, unsigned count)
+{
+    if (!infos || count == 0 || infos[0].size < sizeof(VspdPairInfo))
+        return 0;
+    for (unsigned n = 0; n < count; n++)
+        clearInfo(&infos[n]);
+    return 1;
+}
+
+extern "C" __declspec(dllexport) unsigned WINAPI QueryBusAll(VspdPairInfo* infos, unsigned count)
+{
+    if (!clearAll(infos, count))
+        return 0;
+    needSockets();
+    PairInfo pairs[PAIR_MAX_COM + 1];
+    return fillAll(infos, count, pairQueryAll(pairs, PAIR_MAX_COM + 1), pairs);
+}
+
+extern "C" __declspec(dllexport) unsigned WINAPI WaitBusChange(VspdPairInfo* infos, unsigned count, unsigned* change,
+                                                               unsigned waitMs)
+{
+    if (!change || !clearAll(infos, count))
+        return 0;
+    needSockets();
+    PairInfo pairs[PAIR_MAX_COM + 1];
+    uint32_t seq = *change;
+    int answer = pairWaitAll(&seq, pairs, PAIR_MAX_COM + 1, waitMs > PAIR_WAIT_MAX_MS ? PAIR_WAIT_MAX_MS : (int)waitMs);
+    if (answer == 1)
+        *change = seq;
+    return fillAll(infos, count, answer, pairs);
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, void*) { return TRUE; }

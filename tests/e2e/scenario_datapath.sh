@@ -83,6 +83,13 @@ dp_inner() {
     sleep 0.5
     expect_eq "open state clears when the program closes" " " "$(list_cell COM45 2)"
     expect_eq "Rx Bytes and Tx Bytes" $'9\t7' "$(list_row COM45 | cut -f7,8)"
+
+    # The table follows a program's open, settings and close within 20 ms,
+    # so a port closed a moment ago can be deleted at once.
+    serialprog openstate COM45 19200 10 > "$LAB_WORK/openstate.out"
+    echo "  open state: $(tr '\n' ';' < "$LAB_WORK/openstate.out")"
+    check "open state and settings reach the table within 20 ms (median; 60 ms at most)" \
+        awk '$2 == "median" { n++; if ($3 > 20 || $5 > 60) bad = 1 } END { exit bad || n != 2 }' "$LAB_WORK/openstate.out"
     local dump
     dump=$(pmauto capture-dump 0)
     expect_eq "capture: one record each way" 2 "$(echo "$dump" | tail -n +2 | grep -c .)"

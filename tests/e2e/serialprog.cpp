@@ -24,7 +24,14 @@
 //       echo, and again; prints round trips and their median, 99th
 //       percentile and maximum in ms. A line "running" marks the start of
 //       the traffic.
+//   serialprog openstate COM BAUD ROUNDS
+//       Opens and closes COM ROUNDS times, setting BAUD 8N1 on each open, and
+//       times how long the host's table takes to show it: the port open with
+//       BAUD, then closed. Prints "open_ms median M max X" and "close_ms
+//       median M max X"; exit 0 when every change showed within 2 s.
 #include <windows.h>
+
+#include "ports/port_table.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -402,6 +409,66 @@ int bench(int argc, char** argv)
     return mismatches == 0 && totalReceived == totalSent ? 0 : 1;
 }
 
+// Waits up to 2 s for the entry to show the port open at `baud` (or closed,
+// baud 0); returns the milliseconds it took, or -1.
+double waitOpenState(const volatile PortEntry* e, DWORD baud, double since)
+{
+    while (nowMs() - since < 2000) {
+        bool open = e->comOpen != 0;
+        if (baud ? (open && e->comBaudRate == baud) : !open)
+            return nowMs() - since;
+        Sleep(0);
+    }
+    return -1;
+}
+
+int openState(int argc, char** argv)
+{
+    if (argc < 5)
+        return 2;
+    const char* com = argv[2];
+    DWORD baud = (DWORD)strtoul(argv[3], nullptr, 10);
+    int rounds = atoi(argv[4]);
+    HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, PORT_TABLE_SECTION_NAME);
+    const PortTable* table =
+        section ? static_cast<const PortTable*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, sizeof(PortTable))) : nullptr;
+    if (!table) {
+        fprintf(stderr, "serialprog: no port table\n");
+        return 1;
+    }
+    std::string portName = std::string("\\\\.\\NULL_") + com;
+    const volatile PortEntry* entry = nullptr;
+    for (int i = 0; i < PORT_TABLE_ENTRIES && !entry; i++) {
+        if (table->entries[i].present && strncmp(table->entries[i].portName, portName.c_str(), sizeof table->entries[i].portName) == 0)
+            entry = &table->entries[i];
+    }
+    if (!entry) {
+        fprintf(stderr, "serialprog: %s is not in the table\n", com);
+        return 1;
+    }
+    std::vector<double> opened, closed;
+    for (int k = 0; k < rounds; k++) {
+        double start = nowMs();
+        HANDLE h = openPort(com, baud);
+        if (h == INVALID_HANDLE_VALUE)
+            return 1;
+        opened.push_back(waitOpenState(entry, baud, start));
+        Sleep(50);
+        start = nowMs();
+        CloseHandle(h);
+        closed.push_back(waitOpenState(entry, 0, start));
+        Sleep(50);
+    }
+    bool all = true;
+    for (auto* v : {&opened, &closed}) {
+        all = all && std::find(v->begin(), v->end(), -1.0) == v->end();
+        std::sort(v->begin(), v->end());
+    }
+    printf("open_ms median %.1f max %.1f\n", opened[opened.size() / 2], opened.back());
+    printf("close_ms median %.1f max %.1f\n", closed[closed.size() / 2], closed.back());
+    return all ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -413,8 +480,11 @@ int main(int argc, char** argv)
         return listen(argc, argv);
     if (argc >= 2 && strcmp(argv[1], "bench") == 0)
         return bench(argc, argv);
+    if (argc >= 2 && strcmp(argv[1], "openstate") == 0)
+        return openState(argc, argv);
     fprintf(stderr, "usage: serialprog exchange COM BAUD TEXT EXPECT TIMEOUT_MS [HOLD_MS]\n"
                     "       serialprog listen COM BAUD MS\n"
-                    "       serialprog bench FIRST COUNT SECONDS throughput|latency [RATE]\n");
+                    "       serialprog bench FIRST COUNT SECONDS throughput|latency [RATE]\n"
+                    "       serialprog openstate COM BAUD ROUNDS\n");
     return 2;
 }

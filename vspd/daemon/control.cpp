@@ -91,6 +91,7 @@ void onListenEvent(Daemon* d)
         c->fd = fd;
         c->eof = c->closing = 0;
         c->inLen = c->outOff = c->outLen = 0;
+        c->waiting = 0;
         c->deadlineMs = monotonicMs() + PAIRD_CLIENT_IDLE_MS;
         epoll_event e;
         memset(&e, 0, sizeof e);
@@ -191,10 +192,37 @@ static void appendReply(Client* c, const char* reply)
     c->out[c->outLen++] = '\n';
 }
 
-// Answers every complete line while there is room for the answer.
+void noteChange(Daemon* d)
+{
+    d->changeSeq++;
+}
+
+// "WAITALL <seq> <ms>": 1 when the line is one (then *seq and *ms are set,
+// *ms -1 when the words are bad), 0 for any other request.
+static int parseWaitAll(const char* line, int length, uint32_t* seq, int* ms)
+{
+    char text[PAIR_REQUEST_MAX + 1];
+    if (length > PAIR_REQUEST_MAX)
+        return 0;
+    memcpy(text, line, (size_t)length);
+    text[length] = 0;
+    char command[16];
+    unsigned long long a = 0, b = 0;
+    char extra = 0;
+    int n = sscanf(text, " %15s %llu %llu %c", command, &a, &b, &extra);
+    if (n < 1 || strcasecmp(command, "WAITALL") != 0)
+        return 0;
+    unsigned long long most = PAIRD_WAIT_MAX_MS;
+    *ms = (n == 3 && a <= 0xFFFFFFFFull) ? (int)(b < most ? b : most) : -1;
+    *seq = (uint32_t)a;
+    return 1;
+}
+
+// Answers every complete line while there is room for the answer. A WAITALL
+// that nothing has changed for yet holds the lines after it back.
 static void processLines(Daemon* d, Client* c)
 {
-    while (!c->closing && (c->outLen - c->outOff) + PAIRD_REPLY_MAX + 1 <= sizeof c->out) {
+    while (!c->closing && !c->waiting && (c->outLen - c->outOff) + PAIRD_REPLY_MAX + 1 <= sizeof c->out) {
         char* newline = (char*)memchr(c->in, '\n', c->inLen);
         if (!newline) {
             if (c->inLen >= sizeof c->in) {
@@ -207,14 +235,29 @@ static void processLines(Daemon* d, Client* c)
         if (length > 0 && c->in[length - 1] == '\r')
             length--;
         char reply[PAIRD_REPLY_MAX];
-        handleRequest(d, c->in, length, reply, sizeof reply);
-        appendReply(c, reply);
+        uint32_t seq = 0;
+        int ms = 0;
+        if (parseWaitAll(c->in, length, &seq, &ms) && ms >= 0) {
+            if (seq == d->changeSeq && ms > 0) {
+                c->waiting = 1;
+                c->waitSeq = seq;
+                c->waitUntil = monotonicMs() + ms;
+            } else {
+                formatWaitAll(d, reply, sizeof reply);
+                appendReply(c, reply);
+            }
+        } else if (ms < 0) {
+            appendReply(c, "ERR bad request");
+        } else {
+            handleRequest(d, c->in, length, reply, sizeof reply);
+            appendReply(c, reply);
+        }
         if (length > PAIR_REQUEST_MAX)
             c->closing = 1;
         uint32_t used = (uint32_t)(newline - c->in) + 1;
         memmove(c->in, c->in + used, c->inLen - used);
         c->inLen -= used;
-        c->deadlineMs = monotonicMs() + PAIRD_CLIENT_IDLE_MS;
+        c->deadlineMs = (c->waiting ? c->waitUntil : monotonicMs()) + PAIRD_CLIENT_IDLE_MS;
     }
 }
 
@@ -253,6 +296,8 @@ static int readInput(Client* c)
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
 }
 
+static void serviceClient(Daemon* d, int index, int ok);
+
 void onClientEvent(Daemon* d, int index, uint32_t events)
 {
     Client* c = &d->clients[index];
@@ -267,6 +312,13 @@ void onClientEvent(Daemon* d, int index, uint32_t events)
         ok = sendOutput(c);
     if (ok && (events & (EPOLLIN | EPOLLHUP | EPOLLRDHUP)) && c->outLen == c->outOff && !c->eof && !c->closing)
         ok = readInput(c);
+    serviceClient(d, index, ok);
+}
+
+// Answers what has arrived and sends it; closes a client that is done or failed.
+static void serviceClient(Daemon* d, int index, int ok)
+{
+    Client* c = &d->clients[index];
     // Answer what has arrived; each round frees the output for the next lines.
     for (int round = 0; ok && round < (int)sizeof c->in; round++) {
         uint32_t before = c->inLen;
@@ -275,7 +327,7 @@ void onClientEvent(Daemon* d, int index, uint32_t events)
         if (c->inLen == before || c->outLen != c->outOff)
             break;
     }
-    int lineWaiting = memchr(c->in, '\n', c->inLen) != nullptr;
+    int lineWaiting = c->waiting || memchr(c->in, '\n', c->inLen) != nullptr;
     if (!ok || (c->outLen == c->outOff && (c->closing || (c->eof && !lineWaiting)))) {
         closeClient(d, c);
         return;
@@ -288,10 +340,38 @@ int64_t nextClientDeadline(const Daemon* d)
     int64_t next = -1;
     for (int i = 0; i < PAIRD_MAX_CLIENTS; i++) {
         const Client* c = &d->clients[i];
-        if (c->fd >= 0 && (next < 0 || c->deadlineMs < next))
-            next = c->deadlineMs;
+        if (c->fd < 0)
+            continue;
+        int64_t due = c->waiting && c->waitUntil < c->deadlineMs ? c->waitUntil : c->deadlineMs;
+        if (next < 0 || due < next)
+            next = due;
     }
     return next;
+}
+
+int clientsWaiting(const Daemon* d)
+{
+    for (int i = 0; i < PAIRD_MAX_CLIENTS; i++) {
+        if (d->clients[i].fd >= 0 && d->clients[i].waiting)
+            return 1;
+    }
+    return 0;
+}
+
+void answerWaiters(Daemon* d)
+{
+    int64_t now = monotonicMs();
+    for (int i = 0; i < PAIRD_MAX_CLIENTS; i++) {
+        Client* c = &d->clients[i];
+        if (c->fd < 0 || !c->waiting || (c->waitSeq == d->changeSeq && c->waitUntil > now))
+            continue;
+        char reply[PAIRD_REPLY_MAX];
+        formatWaitAll(d, reply, sizeof reply);
+        c->waiting = 0;
+        appendReply(c, reply);
+        c->deadlineMs = now + PAIRD_CLIENT_IDLE_MS;
+        serviceClient(d, i, sendOutput(c));
+    }
 }
 
 void expireClients(Daemon* d)

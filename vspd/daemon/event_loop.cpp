@@ -74,6 +74,13 @@ static int waitTimeout(const Daemon* d, int64_t now)
         timeout = deadline > now ? deadline - now : 0;
     if (sidesWithoutWatch(d) && (timeout < 0 || timeout > UNWATCHED_RECHECK_MS))
         timeout = UNWATCHED_RECHECK_MS;
+    // Settings changes raise no event: while someone waits for changes and a
+    // port is open, they are compared every PAIRD_SETTINGS_POLL_MS.
+    if (clientsWaiting(d) && appSidesOpen(d)) {
+        int64_t due = d->nextSettingsCheck > now ? d->nextSettingsCheck - now : 0;
+        if (timeout < 0 || timeout > due)
+            timeout = due;
+    }
     return (int)timeout;
 }
 
@@ -115,6 +122,11 @@ int runDaemon(Daemon* d)
             dispatch(d, &events[i]);
         ready = serveReadyPairs(d);
         int64_t now = monotonicMs();
+        if (now >= d->nextSettingsCheck && clientsWaiting(d)) {
+            checkLineSettings(d);
+            d->nextSettingsCheck = now + PAIRD_SETTINGS_POLL_MS;
+        }
+        answerWaiters(d);
         expireClients(d);
         if (now - lastRecheck >= UNWATCHED_RECHECK_MS && sidesWithoutWatch(d)) {
             recheckUnwatchedSides(d);

@@ -14,6 +14,8 @@ enum {
     PAIRD_CLIENT_IDLE_MS = 30000,
     PAIRD_PATH_MAX = 4096,
     PAIRD_PTS_MAX = 32,
+    PAIRD_WAIT_MAX_MS = 10000,   // longest WAITALL
+    PAIRD_SETTINGS_POLL_MS = 10, // line settings of open ports are compared this often while a client waits
 };
 
 // Side 0 is what applications open (COMn), side 1 what the host opens (NULL_COMn).
@@ -38,7 +40,8 @@ struct Relay {
 
 struct Pair {
     int used;
-    int ready;                   // on the daemon's ready list
+    int ready;                   // has bytes that can move now
+    PairInfo seen;               // the application side's line settings when last compared
     PtySide side[2];
     Relay toward[2];             // toward[i]: bytes waiting to be written to side i
 };
@@ -51,6 +54,9 @@ struct Client {
     uint32_t outOff;
     uint32_t outLen;
     int64_t deadlineMs;
+    int waiting;                 // a WAITALL is answered once changeSeq moves past waitSeq, or at waitUntil
+    uint32_t waitSeq;
+    int64_t waitUntil;
     char in[PAIR_REQUEST_MAX + 2];
     char out[PAIRD_OUT_BUF];
 };
@@ -77,6 +83,8 @@ struct Daemon {
     Pair pairs[PAIR_MAX_COM + 1];     // indexed by COM number
     Client clients[PAIRD_MAX_CLIENTS];
     int readyStart;                   // ready pairs are served in turn from here
+    uint32_t changeSeq;               // moves on every open, close, settings change, create, delete
+    int64_t nextSettingsCheck;
 };
 
 // epoll tags: kind in the high half, index in the low half.
@@ -114,6 +122,14 @@ const char* deletePair(Daemon* d, int com);
 void formatQuery(Daemon* d, int com, char* reply, int size);
 void formatList(const Daemon* d, char* reply, int size);
 void formatQueryAll(Daemon* d, char* reply, int size);
+// "OK <changeSeq>" followed by what QUERYALL reports.
+void formatWaitAll(Daemon* d, char* reply, int size);
+// Compares the line settings of every open application side with what was
+// seen before; a difference is a change.
+void checkLineSettings(Daemon* d);
+int appSidesOpen(const Daemon* d);
+// Something a WAITALL client follows has changed.
+void noteChange(Daemon* d);
 void deleteAllPairs(Daemon* d);
 
 // relay.cpp
@@ -132,6 +148,9 @@ void onListenEvent(Daemon* d);
 void onClientEvent(Daemon* d, int index, uint32_t events);
 void handleRequest(Daemon* d, const char* line, int length, char* reply, int size);
 int64_t nextClientDeadline(const Daemon* d);
+// Answers every WAITALL whose change has come or whose time is up.
+void answerWaiters(Daemon* d);
+int clientsWaiting(const Daemon* d);
 void expireClients(Daemon* d);
 void closeAllClients(Daemon* d);
 

@@ -72,6 +72,7 @@ const char* createPair(Daemon* d, int com)
         return "link failed";
     }
     p->used = 1;
+    noteChange(d);
     writeStateFile(d);
     logMessage("COM%d: %s, NULL_COM%d: %s", com, p->side[SIDE_APP].pts, com, p->side[SIDE_NULL].pts);
     return nullptr;
@@ -82,6 +83,7 @@ const char* deletePair(Daemon* d, int com)
     if (!d->pairs[com].used)
         return "no such pair";
     releasePair(d, com);
+    noteChange(d);
     writeStateFile(d);
     logMessage("COM%d deleted", com);
     return nullptr;
@@ -145,6 +147,44 @@ void formatQueryAll(Daemon* d, char* reply, int size)
                          (unsigned)info.baudRate, (int)info.dataBits, (int)info.parity, (int)info.stopBits,
                          nullOpen);
     }
+}
+
+void formatWaitAll(Daemon* d, char* reply, int size)
+{
+    char all[PAIRD_REPLY_MAX];
+    formatQueryAll(d, all, sizeof all);
+    // Taken after the states were read: a change they showed is not reported twice.
+    snprintf(reply, (size_t)size, "OK %u%s", (unsigned)d->changeSeq, all + 2);
+}
+
+static int sameSettings(const PairInfo* a, const PairInfo* b)
+{
+    return a->baudRate == b->baudRate && a->dataBits == b->dataBits && a->parity == b->parity &&
+           a->stopBits == b->stopBits;
+}
+
+void checkLineSettings(Daemon* d)
+{
+    for (int com = 1; com <= PAIR_MAX_COM; com++) {
+        Pair* p = &d->pairs[com];
+        if (!p->used || !p->side[SIDE_APP].open)
+            continue;
+        PairInfo now;
+        memset(&now, 0, sizeof now);
+        if (!readLineSettings(p->side[SIDE_APP].master, &now) || sameSettings(&now, &p->seen))
+            continue;
+        p->seen = now;
+        noteChange(d);
+    }
+}
+
+int appSidesOpen(const Daemon* d)
+{
+    for (int com = 1; com <= PAIR_MAX_COM; com++) {
+        if (d->pairs[com].used && d->pairs[com].side[SIDE_APP].open)
+            return 1;
+    }
+    return 0;
 }
 
 void formatList(const Daemon* d, char* reply, int size)

@@ -51,6 +51,7 @@ static void sideOpened(Daemon* d, int com, int side)
 {
     d->pairs[com].side[side].open = 1;
     setInterest(d, com, side);
+    noteChange(d);
 }
 
 static void sideClosed(Daemon* d, int com, int side)
@@ -60,6 +61,7 @@ static void sideClosed(Daemon* d, int com, int side)
     setInterest(d, com, side);
     flushSlaveInput(&p->side[side]);
     p->toward[side].off = p->toward[side].len = 0;
+    noteChange(d);
 }
 
 // Whether bytes may be written toward a side; asks the kernel when we think

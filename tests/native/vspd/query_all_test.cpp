@@ -1,8 +1,11 @@
 // QUERYALL: every pair's state in one request, and the client's reading of it.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -115,4 +118,109 @@ TEST(PairQueryAll, NoDaemonIsMinusOne)
     info[5].exists = 1;
     EXPECT_EQ(-1, pairQueryAll(info.data(), 10));
     EXPECT_EQ(0, info[5].exists);
+}
+
+TEST(PairWaitAllReply, ChangeNumberThenWhatQueryAllSays)
+{
+    std::vector<PairInfo> info(10);
+    uint32_t seq = 7;
+    ASSERT_EQ(1, pairParseWaitAllReply("OK 4294967295 COM5=1,115200,8,2,0,1", &seq, info.data(), 10));
+    EXPECT_EQ(4294967295u, seq);
+    EXPECT_EQ(1, info[5].open);
+    ASSERT_EQ(1, pairParseWaitAllReply("OK 3", &seq, info.data(), 10));
+    EXPECT_EQ(3u, seq);
+    EXPECT_EQ(0, info[5].exists);
+    for (const char* line : {"OK", "OK COM5=1,9600,8,0,0,1", "OK 4294967296", "OK 12x", "OK -1", "OK 5 COM5", "ERR 5"}) {
+        seq = 9;
+        info[5].exists = 1;
+        EXPECT_EQ(0, pairParseWaitAllReply(line, &seq, info.data(), 10)) << line;
+        EXPECT_EQ(9u, seq) << line;
+        EXPECT_EQ(0, info[5].exists) << line;
+    }
+}
+
+static long long msSince(std::chrono::steady_clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t).count();
+}
+
+TEST(PairWaitAll, AnswersOpensClosesAndSettingsAsTheyHappen)
+{
+    TempPrefix prefix;
+    DaemonProcess daemon;
+    ASSERT_TRUE(daemon.start(prefix, freeLoopbackPort())) << daemon.log();
+    ASSERT_EQ(1, pairCreate("COM5", "NULL_COM5"));
+    std::vector<PairInfo> info(PAIR_MAX_COM + 1);
+
+    // A number the daemon is not at is answered at once.
+    uint32_t seq = 0xDEADBEEF;
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(1, pairWaitAll(&seq, info.data(), (int)info.size(), 5000));
+    EXPECT_LT(msSince(start), 500);
+    EXPECT_EQ(1, info[5].exists);
+
+    // Nothing happens: the answer comes when the wait is up, with the same number.
+    uint32_t before = seq;
+    start = std::chrono::steady_clock::now();
+    ASSERT_EQ(1, pairWaitAll(&seq, info.data(), (int)info.size(), 300));
+    EXPECT_GE(msSince(start), 250);
+    EXPECT_EQ(before, seq);
+
+    // An application opens the port, sets its line, and closes it: each
+    // reaches a waiting client within a few milliseconds, not on a poll.
+    std::atomic<long long> openedAt{0}, setAt{0}, closedAt{0};
+    auto origin = std::chrono::steady_clock::now();
+    std::thread app([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        int fd = openSide(prefix, "com5");
+        openedAt = msSince(origin);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        termios t;
+        tcgetattr(fd, &t);
+        cfsetispeed(&t, B57600);
+        cfsetospeed(&t, B57600);
+        tcsetattr(fd, TCSANOW, &t);
+        setAt = msSince(origin);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        close(fd);
+        closedAt = msSince(origin);
+    });
+    long long seenOpen = -1, seenSet = -1, seenClosed = -1;
+    for (int k = 0; k < 20 && seenClosed < 0; k++) {
+        if (pairWaitAll(&seq, info.data(), (int)info.size(), 2000) != 1)
+            break;
+        long long now = msSince(origin);
+        if (seenOpen < 0 && info[5].open)
+            seenOpen = now;
+        if (seenSet < 0 && info[5].open && info[5].baudRate == 57600)
+            seenSet = now;
+        if (seenOpen >= 0 && seenClosed < 0 && !info[5].open)
+            seenClosed = now;
+    }
+    app.join();
+    ASSERT_GE(seenOpen, 0);
+    ASSERT_GE(seenSet, 0);
+    ASSERT_GE(seenClosed, 0);
+    // 20 ms is the aim; the bound leaves room for a loaded machine and the sanitizers.
+    EXPECT_LT(seenOpen - openedAt, 60) << "open seen " << seenOpen << ", made " << openedAt;
+    EXPECT_LT(seenSet - setAt, 60) << "settings seen " << seenSet << ", set " << setAt;
+    EXPECT_LT(seenClosed - closedAt, 60) << "close seen " << seenClosed << ", made " << closedAt;
+
+    // Deleting the pair is a change too; requests queued behind a wait are answered after it.
+    std::string pending;
+    int fd = connectLoopback(daemon.port);
+    ASSERT_GE(fd, 0);
+    std::string request = "WAITALL " + std::to_string(seq) + " 3000\nPING\n";
+    ASSERT_EQ((ssize_t)request.size(), write(fd, request.data(), request.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(1, pairDelete("COM5"));
+    std::string first = readLine(fd, pending, 1000);
+    EXPECT_EQ(0u, first.rfind("OK ", 0)) << first;
+    EXPECT_EQ(std::string::npos, first.find("COM5=")) << first;
+    EXPECT_EQ("OK", readLine(fd, pending, 1000));
+    close(fd);
+
+    EXPECT_EQ("ERR bad request", rawRequest(daemon.port, "WAITALL\n"));
+    EXPECT_EQ("ERR bad request", rawRequest(daemon.port, "WAITALL 1 2 3\n"));
+    EXPECT_EQ("ERR bad request", rawRequest(daemon.port, "waitall x 100\n"));
 }
