@@ -18,7 +18,7 @@ static void showSerialNumber(HWND dialog, const uint8_t* serialNumber)
     if (serialNumber)
         memcpy(shown.serialNumber, serialNumber, sizeof shown.serialNumber);
     else
-        copyStoredDevice(selectedDevice, &shown);
+        copySelectedDevice(&shown);
     char text[DEVICE_SERIAL_TEXT];
     deviceSerialText(&shown, text);
     SetDlgItemTextA(dialog, IDC_AUTH_SN, text);

@@ -101,7 +101,7 @@ protected:
         device.network.addressMode = ADDRESS_STATIC;
         clearDeviceTable();
         ASSERT_EQ(0, storeDeviceRecord(&device));
-        selectedDevice = 0;
+        ASSERT_EQ(1, selectDevice(0));
         memset(PortConfigTable, 0, sizeof PortConfigTable);
         portConfigCount = 0;
         owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr,
