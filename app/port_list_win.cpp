@@ -27,9 +27,6 @@ HWND createPortList(HWND mainWindow)
     for (int c = 0; c < MAIN_LIST_COLUMNS; c++)
         LoadStringA(appInstance, columnTitles[c], titles[c], sizeof titles[c]);
 
-    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&icc);
-
     RECT client;
     GetClientRect(mainWindow, &client);
     HWND list = CreateWindowExA(WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE, WC_LISTVIEWA, "",

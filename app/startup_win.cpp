@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/app.h"
+#include "app/common_controls.h"
 #include "app/settings.h"
 #include "ports/host_control.h"
 #include "res/resource.h"
@@ -60,6 +61,8 @@ int runManager(HINSTANCE instance, int showCommand)
     char title[100];
     char className[100];
 
+    INITCOMMONCONTROLSEX controls = {sizeof controls, COMMON_CONTROL_CLASSES};
+    InitCommonControlsEx(&controls);
     bindDriverLibrary();
     LoadStringA(instance, IDS_APP_TITLE, title, sizeof title);
     LoadStringA(instance, IDS_WINDOW_CLASS, className, sizeof className);

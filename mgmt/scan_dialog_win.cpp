@@ -506,7 +506,5 @@ INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 void openScanDialog(HWND owner)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
     DialogBoxParamA(resources(), MAKEINTRESOURCEA(IDD_SCAN_DEVICES), owner, scanDialogProc, 0);
 }

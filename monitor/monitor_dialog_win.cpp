@@ -269,7 +269,5 @@ INT_PTR CALLBACK monitorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 
 void openMonitorDialog(HWND owner)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
     DialogBoxParamA(resourceInstance(), MAKEINTRESOURCEA(IDD_MONITOR), owner, monitorDialogProc, 0);
 }
