@@ -8,6 +8,9 @@
 
 #include "app/app.h"
 #include "app/port_list.h"
+#include "mgmt/scan_dialog_win.h"
+#include "monitor/monitor_dialog_win.h"
+#include "ports/create_port_dialog.h"
 #include "ports/host_control.h"
 #include "ports/port_table.h"
 #include "res/resource.h"

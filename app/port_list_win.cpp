@@ -9,6 +9,7 @@
 #include "app/cell_text.h"
 #include "app/port_list.h"
 #include "app/settings.h"
+#include "ports/create_port_dialog.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
 

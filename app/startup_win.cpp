@@ -15,6 +15,11 @@ int editedEntry = -1;
 int monitoredEntry = -1;
 char textScratch[TEXT_SCRATCH_SIZE];
 
+HINSTANCE appResources()
+{
+    return appInstance ? appInstance : GetModuleHandleA(nullptr);
+}
+
 ATOM registerMainWindowClass(HINSTANCE instance, const char* className)
 {
     WNDCLASSEXA wc = {};

@@ -15,6 +15,7 @@
 #include "mgmt/device_table.h"
 #include "mgmt/line_settings.h"
 #include "mgmt/scan_dialog_win.h"
+#include "ports/config_file.h"
 #include "ports/host_control.h"
 #include "ports/port_checks.h"
 #include "ports/port_table.h"

@@ -63,7 +63,7 @@ INT_PTR CALLBACK authDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 INT_PTR openAuthenticationDialog(HWND owner, const uint8_t* serialNumber)
 {
-    HINSTANCE instance = appInstance ? appInstance : GetModuleHandleA(nullptr);
+    HINSTANCE instance = appResources();
     INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_AUTHENTICATION), owner, authDialogProc,
                                      (LPARAM)serialNumber);
     return result == IDOK ? IDOK : IDCANCEL;

@@ -48,7 +48,7 @@ void showFailure(HWND owner, const char* text)
 void showStringFailure(HWND owner, UINT id)
 {
     char text[256] = "";
-    HINSTANCE instance = appInstance ? appInstance : GetModuleHandleA(nullptr);
+    HINSTANCE instance = appResources();
     LoadStringA(instance, id, text, sizeof text);
     showFailure(owner, text);
 }

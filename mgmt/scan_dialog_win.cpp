@@ -51,11 +51,6 @@ struct Locked {
     ~Locked() { ReleaseSRWLockExclusive(&scanLock); }
 };
 
-HINSTANCE resources()
-{
-    return appInstance ? appInstance : GetModuleHandleA(nullptr);
-}
-
 // Under the lock: the scan is still the one asked for and may go on.
 bool scanWanted(unsigned scan)
 {
@@ -368,7 +363,7 @@ void rebootSelected(HWND dialog)
         return;
     unsigned scan = shownScan;
     char format[256] = "";
-    LoadStringA(resources(), IDS_REBOOT_CONFIRM, format, sizeof format);
+    LoadStringA(appResources(), IDS_REBOOT_CONFIRM, format, sizeof format);
     char text[512];
     formatRebootPrompt(format, &record, text, sizeof text);
     if (MessageBoxA(dialog, text, "WARNING", MB_OKCANCEL | MB_ICONWARNING) != IDOK)
@@ -431,7 +426,7 @@ void setUpDeviceList(HWND dialog)
     HWND list = deviceList(dialog);
     for (int i = 0; i < DEVICE_COLUMNS; i++) {
         char title[128] = "";
-        LoadStringA(resources(), titles[i], title, sizeof title);
+        LoadStringA(appResources(), titles[i], title, sizeof title);
         LVCOLUMNA column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
@@ -506,5 +501,5 @@ INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 void openScanDialog(HWND owner)
 {
-    DialogBoxParamA(resources(), MAKEINTRESOURCEA(IDD_SCAN_DEVICES), owner, scanDialogProc, 0);
+    DialogBoxParamA(appResources(), MAKEINTRESOURCEA(IDD_SCAN_DEVICES), owner, scanDialogProc, 0);
 }

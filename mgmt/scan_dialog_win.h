@@ -32,4 +32,5 @@ int copySelectedDevice(DeviceRecord* record);
 
 INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// void openScanDialog(HWND owner), the main window's entry, is declared in app/app.h.
+// The main window's entry: the window, modal, scanning as it opens.
+void openScanDialog(HWND owner);
