@@ -3,6 +3,8 @@
 #include <windows.h>
 
 extern HINSTANCE appInstance;   // recorded once the host side is up
+// Where the dialogs, strings and icons are: appInstance, or this executable before it is recorded.
+HINSTANCE appResources();
 extern HWND mainWindow;
 extern HWND portList;           // null when the list could not be created
 extern int editedEntry;         // entry the Create Virtual Serial Port dialog edits, -1 creates
@@ -15,8 +17,6 @@ extern char textScratch[TEXT_SCRATCH_SIZE];
 
 enum { MAIN_TIMER_ID = 1, MAIN_TIMER_PERIOD_MS = 100, MAIN_LIST_COLUMNS = 9 };
 
-#define MAIN_WINDOW_CLASS "PARLOMGR"
-
 int runManager(HINSTANCE instance, int showCommand);
 ATOM registerMainWindowClass(HINSTANCE instance, const char* className);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -25,14 +25,6 @@ INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 // Main window commands other than About and Exit; returns 0 when the command
 // is not one of ours and default processing applies.
 int handleMainCommand(HWND window, int command);
-
-// Hooks the close sequence calls; tests may watch them.
-void writeConfigFile();
-
-// Modal windows the main window opens; each returns when its window closed.
-void openCreatePortDialog(HWND owner);
-void openMonitorDialog(HWND owner);
-void openScanDialog(HWND owner);
 
 // The shell's "open" on a web address; tests may replace it to record calls.
 extern void (*openWebAddress)(HWND owner, const char* address);

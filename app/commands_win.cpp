@@ -8,6 +8,9 @@
 
 #include "app/app.h"
 #include "app/port_list.h"
+#include "mgmt/scan_dialog_win.h"
+#include "monitor/monitor_dialog_win.h"
+#include "ports/create_port_dialog.h"
 #include "ports/host_control.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
@@ -47,11 +50,12 @@ static void deleteSelectedPort(HWND window)
     }
     writeShared(&e->command, PORT_DELETE);
     int polls = 0;
-    while (readShared(&e->command) != 0 && polls < DELETE_POLLS) {
+    // Acquired: the host clears present before it writes 0 here.
+    while (acquireShared(&e->command) != 0 && polls < DELETE_POLLS) {
         Sleep(DELETE_POLL_MS);
         polls++;
     }
-    if (readShared(&e->command) != 0) {
+    if (acquireShared(&e->command) != 0) {
         snprintf(text, sizeof text, "Failed to remove %s!", name);
         MessageBoxA(window, text, nullptr, MB_OK | MB_ICONERROR);
         return;
@@ -88,7 +92,6 @@ static void monitorSelectedPort(HWND window)
 {
     char name[64];
     int row;
-    monitoredEntry = -1;
     monitoredEntry = selectedEntry(name, sizeof name, &row);
     if (monitoredEntry < 0)
         return;

@@ -6,6 +6,7 @@
 #include "app/app.h"
 #include "app/port_list.h"
 #include "app/settings.h"
+#include "ports/config_file.h"
 #include "ports/port_table_win.h"
 #include "res/resource.h"
 #include "ui/list_paint_win.h"

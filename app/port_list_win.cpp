@@ -9,6 +9,7 @@
 #include "app/cell_text.h"
 #include "app/port_list.h"
 #include "app/settings.h"
+#include "ports/create_port_dialog.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
 
@@ -26,9 +27,6 @@ HWND createPortList(HWND mainWindow)
     char titles[MAIN_LIST_COLUMNS][128];
     for (int c = 0; c < MAIN_LIST_COLUMNS; c++)
         LoadStringA(appInstance, columnTitles[c], titles[c], sizeof titles[c]);
-
-    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&icc);
 
     RECT client;
     GetClientRect(mainWindow, &client);

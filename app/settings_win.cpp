@@ -4,13 +4,13 @@
 
 #include <cstring>
 
+#include "app/app.h"
 #include "app/settings.h"
 
 static_assert(sizeof(LOGFONTA) == sizeof(SettingsFont), "font description layout");
 static_assert(offsetof(LOGFONTA, lfWeight) == offsetof(SettingsFont, lfWeight), "font layout");
 static_assert(offsetof(LOGFONTA, lfFaceName) == offsetof(SettingsFont, lfFaceName), "font layout");
 
-enum { MAIN_LIST_SETTINGS_COLUMNS = 9 };
 
 HFONT listFont;
 
@@ -71,7 +71,7 @@ void saveSettings(HWND mainWindow, HWND portList)
     }
 
     if (portList) {
-        for (int c = 0; c < MAIN_LIST_SETTINGS_COLUMNS; c++)
+        for (int c = 0; c < MAIN_LIST_COLUMNS; c++)
             windowSettings.columnWidths[MAIN_LIST_WIDTH_SLOT + c] =
                 (int32_t)SendMessageA(portList, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
     }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/app.h"
+#include "app/common_controls.h"
 #include "app/settings.h"
 #include "ports/host_control.h"
 #include "res/resource.h"
@@ -13,6 +14,11 @@ HWND portList;
 int editedEntry = -1;
 int monitoredEntry = -1;
 char textScratch[TEXT_SCRATCH_SIZE];
+
+HINSTANCE appResources()
+{
+    return appInstance ? appInstance : GetModuleHandleA(nullptr);
+}
 
 ATOM registerMainWindowClass(HINSTANCE instance, const char* className)
 {
@@ -60,6 +66,8 @@ int runManager(HINSTANCE instance, int showCommand)
     char title[100];
     char className[100];
 
+    INITCOMMONCONTROLSEX controls = {sizeof controls, COMMON_CONTROL_CLASSES};
+    InitCommonControlsEx(&controls);
     bindDriverLibrary();
     LoadStringA(instance, IDS_APP_TITLE, title, sizeof title);
     LoadStringA(instance, IDS_WINDOW_CLASS, className, sizeof className);

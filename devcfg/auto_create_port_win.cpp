@@ -14,6 +14,8 @@
 #include "mgmt/device_ops_win.h"
 #include "mgmt/device_table.h"
 #include "mgmt/line_settings.h"
+#include "mgmt/scan_dialog_win.h"
+#include "ports/config_file.h"
 #include "ports/host_control.h"
 #include "ports/port_checks.h"
 #include "ports/port_table.h"
@@ -105,8 +107,15 @@ static void warn(HWND dialog, const char* text) { MessageBoxA(dialog, text, "WAR
 // The OK steps in their order; every path ends the dialog with OK.
 static void createOrRetarget(HWND dialog)
 {
-    if (!portTable || selectedDevice < 0 || selectedDevice >= storedDeviceCount() || selectedPort < 0 ||
-        selectedPort >= portConfigCount)
+    if (!portTable || selectedPort < 0 || selectedPort >= portConfigCount)
+        return;
+    // The port is bound to the device this window was opened for, wherever
+    // a scan since has put it; gone from the table, nothing is written.
+    DeviceRecord device;
+    int found = copySelectedDevice(&device);
+    if (found < 0)
+        MessageBoxA(dialog, "Failed to configure serial port!", nullptr, MB_OK);
+    if (found <= 0)
         return;
     const SerialPortConfig reported = PortConfigTable[selectedPort];
     char com[AUTO_TEXT], connection[AUTO_TEXT], iface[AUTO_TEXT], baud[AUTO_TEXT], data[AUTO_TEXT],
@@ -142,7 +151,7 @@ static void createOrRetarget(HWND dialog)
         return;
 
     char remoteAddress[16], remotePort[8], localText[8];
-    addressText(DeviceTable[selectedDevice].network.ipAddress, remoteAddress, sizeof remoteAddress);
+    addressText(device.network.ipAddress, remoteAddress, sizeof remoteAddress);
     snprintf(remotePort, sizeof remotePort, "%u", reported.devicePort);
     snprintf(localText, sizeof localText, "%d", localPort);
 

@@ -10,6 +10,7 @@
 #include "devcfg/port_mapping.h"
 #include "mgmt/device_ops_win.h"
 #include "mgmt/device_table.h"
+#include "mgmt/scan_dialog_win.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
 
@@ -31,10 +32,10 @@ int findPortMapping(int port, char* comNameOut)
     uint32_t local;
     if (!getLocalAddress(&local) || !portTable)
         return -1;
-    if (selectedDevice < 0 || selectedDevice >= storedDeviceCount() || port < 0 || port >= MAX_DEVICE_PORTS)
+    DeviceRecord device;
+    if (port < 0 || port >= MAX_DEVICE_PORTS || copySelectedDevice(&device) <= 0)
         return -1;
-    int entry = findPortMappingIn(portTable, DeviceTable[selectedDevice].network.ipAddress,
-                                  PortConfigTable[port].devicePort);
+    int entry = findPortMappingIn(portTable, device.network.ipAddress, PortConfigTable[port].devicePort);
     if (entry >= 0 && comNameOut)
         comName(&portTable->entries[entry], comNameOut, COM_NAME_MAX + 1);
     return entry;

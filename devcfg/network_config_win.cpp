@@ -10,14 +10,16 @@
 #include "devcfg/device_texts.h"
 #include "mgmt/device_ops_win.h"
 #include "mgmt/device_table.h"
+#include "mgmt/scan_dialog_win.h"
 
 static const int addressControls[5] = {IDC_NET_IP, IDC_NET_MASK, IDC_NET_GATEWAY, IDC_NET_DNS1, IDC_NET_DNS2};
 
 static void fill(HWND dialog)
 {
-    if (selectedDevice < 0 || selectedDevice >= storedDeviceCount())
+    DeviceRecord device;
+    if (copySelectedDevice(&device) <= 0)
         return;
-    const NetworkConfig& n = DeviceTable[selectedDevice].network;
+    const NetworkConfig& n = device.network;
     const uint32_t addresses[5] = {n.ipAddress, n.netmask, n.gateway, n.primaryDns, n.secondaryDns};
     for (int i = 0; i < 5; i++) {
         char text[16];

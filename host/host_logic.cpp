@@ -31,11 +31,14 @@ static void stopRunning(PortEntry* e, HostPortState* s, const HostPortOps* ops, 
 int serviceHostEntry(PortTable* table, int index, HostPortState* s, const HostPortOps* ops)
 {
     PortEntry* e = &table->entries[index];
-    int32_t command = readShared(&e->command);
+    // inUse before command, both acquired: the manager stores each last,
+    // after the texts they stand for.
+    uint32_t inUse = acquireShared(&e->inUse);
+    int32_t command = acquireShared(&e->command);
 
     if (!s->held) {
         // A written entry waits for us; a finished or foreign one is left alone.
-        if (!readShared(&e->inUse) || command < PORT_START || command > PORT_RESTART)
+        if (!inUse || command < PORT_START || command > PORT_RESTART)
             return 0;
         if (!ops->openPort(ops->context, index))
             return 0;
@@ -44,7 +47,7 @@ int serviceHostEntry(PortTable* table, int index, HostPortState* s, const HostPo
         clearHostFields(e);
         e->rxBytes = 0;
         e->txBytes = 0;
-        writeShared(&e->present, 1u);
+        publishShared(&e->present, 1u);
         if (command == PORT_STOP) {
             writeShared(&e->linkState, LINK_STOPPED);
             return 1;

@@ -3,7 +3,6 @@
 #include "host/host_io_win.h"
 #include "host/host_logic.h"
 #include "host/host_ports_win.h"
-#include "host/host_restore.h"
 #include "ports/port_table.h"
 
 static HostPortState portStates[PORT_TABLE_ENTRIES];
@@ -22,8 +21,6 @@ int startHostPorts()
         return 0;
     startResolver();
     startPairRefresh();
-    // A table that starts empty gets the ports of the configuration file back.
-    restorePortsFromConfigFile();
     return 1;
 }
 

@@ -1,23 +1,24 @@
-// Recreating the configured ports from parlo.ini when the host starts with an
-// empty table (the section did not survive, e.g. after a reboot).
+// Recreating the configured ports from parlo.ini when the host starts with no
+// table (the section did not survive, e.g. after a reboot).
 #pragma once
 
 #include "ports/config_read.h"
 #include "ports/port_table.h"
 
-// 1 when any entry is in use: then the table is live and nothing is restored.
-int tableInUse(const PortTable* table);
-
 // Asks the driver for a pair: the COM name and "NULL_" followed by it.
 typedef void (*PairCreator)(void* context, const char* comName, const char* nullName);
 
-// Writes entries[0..count) into table entries 0, 1, 2... as the manager
-// would: the pair first (when createPair is set), then writePortEntry with
-// the port name "\\.\NULL_" + COM name. Does nothing when the table is in
-// use. Returns the number of entries written.
-int restoreEntries(PortTable* table, const ConfigEntry* entries, int count, PairCreator createPair,
-                   void* context);
+// Asks for the pair of each of entries[0..count).
+void createEntryPairs(const ConfigEntry* entries, int count, PairCreator createPair, void* context);
 
-// Win32: reads %WINDIR%\parlo.ini and restores it into portTable, with the
-// pairs asked of VSPDCTL.DLL when it loads. Returns the number restored.
-int restorePortsFromConfigFile();
+// Writes entries[0..count) into the table as the manager would (writePortEntry
+// with the port name "\\.\NULL_" + COM name), each into the next slot it can
+// claim: a slot whose inUse is already set holds a port the manager wrote and
+// is skipped. Returns the number of entries written.
+int restoreEntries(PortTable* table, const ConfigEntry* entries, int count);
+
+// Win32: when no table is published yet, reads %WINDIR%\parlo.ini into
+// `entries` (PORT_TABLE_ENTRIES of them) and asks VSPDCTL.DLL, when it loads,
+// for their pairs, so that only restoreEntries is left once the table exists.
+// Returns the number of entries read; 0 when a table is already published.
+int loadConfiguredPorts(ConfigEntry* entries);

@@ -1,5 +1,5 @@
-// The host's start-up restore: %WINDIR%\parlo.ini into an empty table, with
-// the driver's pairs asked for again.
+// The host's start-up restore: %WINDIR%\parlo.ini read and the driver's pairs
+// asked for again, before the table is published.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,10 +14,14 @@ static void createPairWith(void* context, const char* comName, const char* nullN
     reinterpret_cast<CreatePairFn>(context)(comName, nullName);
 }
 
-int restorePortsFromConfigFile()
+int loadConfiguredPorts(ConfigEntry* entries)
 {
-    if (!portTable || tableInUse(portTable))
+    // A published table is live (the manager still holds it): nothing to restore.
+    HANDLE live = OpenFileMappingA(FILE_MAP_READ, FALSE, PORT_TABLE_SECTION_NAME);
+    if (live) {
+        CloseHandle(live);
         return 0;
+    }
     char directory[MAX_PATH];
     UINT n = GetWindowsDirectoryA(directory, sizeof directory);
     if (n == 0 || n >= sizeof directory)
@@ -27,7 +31,6 @@ int restorePortsFromConfigFile()
     FILE* file = fopen(path, "rb");
     if (!file)
         return 0;
-    static ConfigEntry entries[PORT_TABLE_ENTRIES];
     int count = readConfigEntries(file, entries, PORT_TABLE_ENTRIES);
     fclose(file);
     if (count == 0)
@@ -38,9 +41,8 @@ int restorePortsFromConfigFile()
     CreatePairFn createPair =
         library ? reinterpret_cast<CreatePairFn>(reinterpret_cast<void*>(GetProcAddress(library, "CreatePair")))
                 : nullptr;
-    int restored = restoreEntries(portTable, entries, count, createPair ? createPairWith : nullptr,
-                                  reinterpret_cast<void*>(createPair));
+    createEntryPairs(entries, count, createPair ? createPairWith : nullptr, reinterpret_cast<void*>(createPair));
     if (library)
         FreeLibrary(library);
-    return restored;
+    return count;
 }

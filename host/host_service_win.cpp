@@ -6,6 +6,7 @@
 
 #include "host/host_logic.h"
 #include "host/host_ports_win.h"
+#include "host/host_restore.h"
 #include "ports/port_table.h"
 
 static SERVICE_STATUS_HANDLE statusHandle;
@@ -43,9 +44,15 @@ static DWORD WINAPI controlHandler(DWORD control, DWORD, void*, void*)
 // Runs until the stop event is set; the table lives exactly as long.
 static DWORD runHost()
 {
+    // The slow part of the restore (the file, the pairs) is done before the
+    // table is published, the entries are written the moment it is: the
+    // manager finds the restored ports in place rather than free slots.
+    static ConfigEntry configured[PORT_TABLE_ENTRIES];
+    int count = loadConfiguredPorts(configured);
     HANDLE section = createPortTableSection();
     if (!section)
         return GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+    restoreEntries(portTable, configured, count);
     if (!startHostPorts()) {
         closePortTableSection(section);
         return ERROR_NOT_ENOUGH_MEMORY;

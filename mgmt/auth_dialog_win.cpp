@@ -18,7 +18,7 @@ static void showSerialNumber(HWND dialog, const uint8_t* serialNumber)
     if (serialNumber)
         memcpy(shown.serialNumber, serialNumber, sizeof shown.serialNumber);
     else
-        copyStoredDevice(selectedDevice, &shown);
+        copySelectedDevice(&shown);
     char text[DEVICE_SERIAL_TEXT];
     deviceSerialText(&shown, text);
     SetDlgItemTextA(dialog, IDC_AUTH_SN, text);
@@ -63,7 +63,7 @@ INT_PTR CALLBACK authDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 INT_PTR openAuthenticationDialog(HWND owner, const uint8_t* serialNumber)
 {
-    HINSTANCE instance = appInstance ? appInstance : GetModuleHandleA(nullptr);
+    HINSTANCE instance = appResources();
     INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_AUTHENTICATION), owner, authDialogProc,
                                      (LPARAM)serialNumber);
     return result == IDOK ? IDOK : IDCANCEL;

@@ -1,6 +1,8 @@
 // Request, authenticate and retry: one authenticated device command.
 #include "mgmt/device_command.h"
 
+#include <cstring>
+
 #include "mgmt/mgmt_build.h"
 #include "mgmt/mgmt_packet.h"
 
@@ -51,6 +53,12 @@ int runDeviceCommand(const MgmtTransport* transport, const MgmtCommand* command,
     result->requestsSent = 0;
     if (!transport->open(transport->context))
         return 0;
+    // A query starts from an empty list, but a socket that failed leaves the old one.
+    if (command->receiver == RECEIVE_CONFIG && command->configs && command->configCount &&
+        command->configCapacity > 0) {
+        memset(command->configs, 0, sizeof *command->configs * (size_t)command->configCapacity);
+        *command->configCount = 0;
+    }
     result->result = exchange(transport, command, authenticate, authContext, result);
     transport->close(transport->context);
     return result->result == COMMAND_DONE;

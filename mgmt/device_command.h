@@ -29,7 +29,7 @@ struct MgmtCommand {
     int receiver;                // RECEIVE_STATUS or RECEIVE_CONFIG
     SerialPortConfig* configs;   // RECEIVE_CONFIG: where a list reply goes
     int configCapacity;
-    int* configCount;            // set only when a list reply was taken
+    int* configCount;            // 0 once the socket is open; N when a list reply was taken
 };
 
 enum {

@@ -29,11 +29,15 @@ int askForCredentials(void* context)
     return openAuthenticationDialog(c->owner, c->target->serialNumber) == IDOK;
 }
 
-// A copy of the device's record, so a scan that starts meanwhile cannot
-// change the target between a request and its retry.
+// A copy of the selected device's record, so a scan that starts meanwhile
+// cannot change the target between a request and its retry. 1 with the
+// copy; 0 when `device` is not the selected one (nothing is sent, nothing
+// said); -1 when the selected device has left the table since it was picked.
 int copyDevice(int device, DeviceRecord* target)
 {
-    return copyStoredDevice(device, target);
+    if (device < 0 || device != selectedDevice)
+        return 0;
+    return copySelectedDevice(target);
 }
 
 void showFailure(HWND owner, const char* text)
@@ -44,7 +48,7 @@ void showFailure(HWND owner, const char* text)
 void showStringFailure(HWND owner, UINT id)
 {
     char text[256] = "";
-    HINSTANCE instance = appInstance ? appInstance : GetModuleHandleA(nullptr);
+    HINSTANCE instance = appResources();
     LoadStringA(instance, id, text, sizeof text);
     showFailure(owner, text);
 }
@@ -72,7 +76,10 @@ int runCommand(HWND owner, const DeviceRecord* target, uint16_t code, const uint
 void rebootDevice(HWND owner, int device)
 {
     DeviceRecord target;
-    if (!copyDevice(device, &target))
+    int found = copyDevice(device, &target);
+    if (found < 0)
+        showStringFailure(owner, IDS_REBOOT_FAILED);
+    if (found <= 0)
         return;
     const uint8_t argument = 1;
     int outcome;
@@ -83,7 +90,10 @@ void rebootDevice(HWND owner, int device)
 void setDeviceNetwork(HWND owner, int device, const NetworkConfig* config)
 {
     DeviceRecord target;
-    if (!copyDevice(device, &target))
+    int found = copyDevice(device, &target);
+    if (found < 0)
+        showStringFailure(owner, IDS_NETWORK_FAILED);
+    if (found <= 0)
         return;
     // The bytes after the address mode are not the manager's to set: sent as zero.
     NetworkConfig settings = *config;
@@ -97,12 +107,14 @@ void setDeviceNetwork(HWND owner, int device, const NetworkConfig* config)
 int getSerialPortConfigs(HWND owner, int device, uint8_t argument)
 {
     DeviceRecord target;
-    if (!copyDevice(device, &target))
+    int found = copyDevice(device, &target);
+    if (found == 0)
         return 0;
-    memset(PortConfigTable, 0, sizeof PortConfigTable);
-    portConfigCount = 0;
-    int outcome;
-    int result = runCommand(owner, &target, MGMT_GET_SERIAL_CONFIG, &argument, 1, RECEIVE_CONFIG, &outcome);
+    // The table is cleared only once the socket is open (runDeviceCommand).
+    int outcome = MGMT_OUTCOME_OTHER_DEVICE;  // the picked device has gone
+    int result = found < 0 ? COMMAND_FAILED
+                           : runCommand(owner, &target, MGMT_GET_SERIAL_CONFIG, &argument, 1, RECEIVE_CONFIG,
+                                        &outcome);
     if (result == COMMAND_FAILED) {
         char text[96];
         snprintf(text, sizeof text, "Failed to get serial port configurations, error = %d .", outcome);
@@ -114,7 +126,12 @@ int getSerialPortConfigs(HWND owner, int device, uint8_t argument)
 int setSerialPortConfig(HWND owner, const SerialPortConfig* config)
 {
     DeviceRecord target;
-    if (selectedPort < 0 || selectedPort >= MAX_DEVICE_PORTS || !copyDevice(selectedDevice, &target))
+    if (selectedPort < 0 || selectedPort >= MAX_DEVICE_PORTS)
+        return 0;
+    int found = copyDevice(selectedDevice, &target);
+    if (found < 0)
+        showFailure(owner, "Failed to configure serial port!");
+    if (found <= 0)
         return 0;
     uint8_t bytes[1 + sizeof(SerialPortConfig)];
     bytes[0] = (uint8_t)(selectedPort + 1);

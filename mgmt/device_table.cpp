@@ -9,6 +9,7 @@
 DeviceRecord DeviceTable[MAX_DEVICES];
 int deviceCount;
 int selectedDevice = -1;
+DeviceRecord selectedRecord;
 
 void clearDeviceTable()
 {
@@ -39,6 +40,19 @@ void dropLastDeviceRecord()
 int storedDeviceCount()
 {
     return __atomic_load_n(&deviceCount, __ATOMIC_ACQUIRE);
+}
+
+int findStoredDevice(const uint8_t serialNumber[12], int hint)
+{
+    int count = storedDeviceCount();
+    if (count > MAX_DEVICES)
+        count = MAX_DEVICES;
+    if (hint >= 0 && hint < count && memcmp(DeviceTable[hint].serialNumber, serialNumber, 12) == 0)
+        return hint;
+    for (int slot = 0; slot < count; slot++)
+        if (memcmp(DeviceTable[slot].serialNumber, serialNumber, 12) == 0)
+            return slot;
+    return -1;
 }
 
 int deviceForRow(int row)

@@ -13,6 +13,9 @@ enum { MAX_DEVICES = 1024 };
 extern DeviceRecord DeviceTable[MAX_DEVICES];
 extern int deviceCount;
 extern int selectedDevice;   // the device the current operation acts on
+// The record of the device the user picked for the current operation: the
+// operation acts on this device (by serial number) wherever a later scan puts it.
+extern DeviceRecord selectedRecord;
 
 void clearDeviceTable();
 
@@ -25,6 +28,10 @@ void dropLastDeviceRecord();
 
 // deviceCount as another thread published it.
 int storedDeviceCount();
+
+// The counted slot holding the device with `serialNumber`, `hint` tried
+// first; -1 when the table no longer has it.
+int findStoredDevice(const uint8_t serialNumber[12], int hint);
 
 // The slot behind list row `row`, or -1 when that row has no stored record
 // (a row beyond the 1024th, or one not stored yet).

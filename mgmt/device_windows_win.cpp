@@ -11,7 +11,7 @@ INT_PTR (*showConfigureDevice)(HWND owner) = openConfigureDeviceDialog;
 
 static bool hasTemplate(int id)
 {
-    HINSTANCE instance = appInstance ? appInstance : GetModuleHandleA(nullptr);
+    HINSTANCE instance = appResources();
     return FindResourceA(instance, MAKEINTRESOURCEA(id), (LPCSTR)RT_DIALOG) != nullptr;
 }
 

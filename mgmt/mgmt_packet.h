@@ -40,20 +40,6 @@ enum {
 // Status values of a MGMT_STATUS_REPLY as the manager tells them apart.
 enum { MGMT_STATUS_DONE = 0, MGMT_STATUS_AUTH_REQUIRED = 1, MGMT_STATUS_FAILED = 2 };
 
-// One datagram as it travels: the 8-byte header and at most what a
-// 1024-byte receive buffer leaves for the payload.
-struct MgmtPacket {
-    uint16_t code;
-    uint16_t length;   // payload bytes, header not included
-    uint32_t crc;      // CRC-32 of the length payload bytes
-    uint8_t payload[MGMT_MAX_PAYLOAD];
-};
-static_assert(sizeof(MgmtPacket) == MGMT_MAX_DATAGRAM, "MgmtPacket size");
-static_assert(offsetof(MgmtPacket, code) == 0, "MgmtPacket.code");
-static_assert(offsetof(MgmtPacket, length) == 2, "MgmtPacket.length");
-static_assert(offsetof(MgmtPacket, crc) == 4, "MgmtPacket.crc");
-static_assert(offsetof(MgmtPacket, payload) == MGMT_HEADER_SIZE, "MgmtPacket.payload");
-
 // Byte buffers from the network are read and written through these, so the
 // code never depends on host byte order or on the buffer's alignment.
 inline uint16_t getLe16(const uint8_t* p)

@@ -71,14 +71,3 @@ int receiveMgmtDatagram(void* context, uint8_t* buffer, int capacity)
         return -1;
     return received;
 }
-
-int receiveStatusReply(SOCKET s, const uint8_t serialNumber[12], uint32_t* status)
-{
-    return receiveStatusReplyFrom(receiveMgmtDatagram, &s, serialNumber, status);
-}
-
-int receiveConfigReply(SOCKET s, const uint8_t serialNumber[12], uint32_t* status, SerialPortConfig* configs,
-                       int capacity, int* count)
-{
-    return receiveConfigReplyFrom(receiveMgmtDatagram, &s, serialNumber, status, configs, capacity, count);
-}

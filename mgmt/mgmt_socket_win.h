@@ -20,11 +20,3 @@ void sendDiscoveryProbe(SOCKET s);
 // Receive callback for the portable loops (context: a SOCKET*). A time-out,
 // a failure and a datagram too long for the buffer all give -1.
 int receiveMgmtDatagram(void* context, uint8_t* buffer, int capacity);
-
-// Outcome 0-3; accepts status replies only.
-int receiveStatusReply(SOCKET s, const uint8_t serialNumber[12], uint32_t* status);
-
-// Outcome 0-4; a serial port list goes to configs (capacity slots) and its
-// record count to *count.
-int receiveConfigReply(SOCKET s, const uint8_t serialNumber[12], uint32_t* status, SerialPortConfig* configs,
-                       int capacity, int* count);

@@ -51,11 +51,6 @@ struct Locked {
     ~Locked() { ReleaseSRWLockExclusive(&scanLock); }
 };
 
-HINSTANCE resources()
-{
-    return appInstance ? appInstance : GetModuleHandleA(nullptr);
-}
-
 // Under the lock: the scan is still the one asked for and may go on.
 bool scanWanted(unsigned scan)
 {
@@ -191,12 +186,38 @@ int scanInProgress()
     return scanRunning;
 }
 
-int copyStoredDevice(int device, DeviceRecord* record)
+namespace {
+
+// Under the lock.
+int bindDevice(int device)
+{
+    if (deviceForRow(device) < 0) {
+        selectedDevice = -1;
+        return 0;
+    }
+    memcpy(&selectedRecord, &DeviceTable[device], sizeof selectedRecord);
+    selectedDevice = device;
+    return 1;
+}
+
+}  // namespace
+
+int selectDevice(int device)
 {
     Locked lock;
-    if (deviceForRow(device) < 0)
+    return bindDevice(device);
+}
+
+int copySelectedDevice(DeviceRecord* record)
+{
+    Locked lock;
+    if (selectedDevice < 0)
         return 0;
-    memcpy(record, &DeviceTable[device], sizeof *record);
+    int slot = findStoredDevice(selectedRecord.serialNumber, selectedDevice);
+    if (slot < 0)
+        return -1;
+    selectedDevice = slot;
+    memcpy(record, &DeviceTable[slot], sizeof *record);
     return 1;
 }
 
@@ -312,18 +333,18 @@ void endShownScan(HWND dialog)
         EnableWindow(GetDlgItem(dialog, IDC_SCAN_DEVICE), TRUE);
 }
 
-// The device behind the row holding the selection mark, or -1: no mark, a
-// row of a scan whose records are gone, or a row beyond the table. `record`
-// receives a copy of its record.
-int selectedRowDevice(HWND dialog, DeviceRecord* record)
+// Selects the device behind the row holding the selection mark and returns
+// its slot, or -1: no mark, a row of a scan whose records are gone, or a row
+// beyond the table. `record` receives a copy of its record.
+int selectRowDevice(HWND dialog, DeviceRecord* record)
 {
     int row = (int)SendMessageA(deviceList(dialog), LVM_GETSELECTIONMARK, 0, 0);
     if (row < 0)
         return -1;
     Locked lock;
-    if (tableScan != shownScan || deviceForRow(row) < 0)
+    if (tableScan != shownScan || !bindDevice(row))
         return -1;
-    memcpy(record, &DeviceTable[row], sizeof *record);
+    memcpy(record, &selectedRecord, sizeof *record);
     return row;
 }
 
@@ -337,13 +358,12 @@ bool sameScanShown(unsigned scan)
 void rebootSelected(HWND dialog)
 {
     DeviceRecord record;
-    int device = selectedRowDevice(dialog, &record);
+    int device = selectRowDevice(dialog, &record);
     if (device < 0)
         return;
-    selectedDevice = device;
     unsigned scan = shownScan;
     char format[256] = "";
-    LoadStringA(resources(), IDS_REBOOT_CONFIRM, format, sizeof format);
+    LoadStringA(appResources(), IDS_REBOOT_CONFIRM, format, sizeof format);
     char text[512];
     formatRebootPrompt(format, &record, text, sizeof text);
     if (MessageBoxA(dialog, text, "WARNING", MB_OKCANCEL | MB_ICONWARNING) != IDOK)
@@ -357,10 +377,9 @@ void rebootSelected(HWND dialog)
 void networkSettingsOfSelected(HWND dialog)
 {
     DeviceRecord record;
-    int device = selectedRowDevice(dialog, &record);
+    int device = selectRowDevice(dialog, &record);
     if (device < 0)
         return;
-    selectedDevice = device;
     // The device may answer at new addresses now.
     if (showNetworkConfig(dialog) == IDOK)
         startScan(dialog);
@@ -369,10 +388,9 @@ void networkSettingsOfSelected(HWND dialog)
 void deviceSettingsOfSelected(HWND dialog)
 {
     DeviceRecord record;
-    int device = selectedRowDevice(dialog, &record);
+    int device = selectRowDevice(dialog, &record);
     if (device < 0)
         return;
-    selectedDevice = device;
     if (getSerialPortConfigs(dialog, device, 0))
         showConfigureDevice(dialog);
 }
@@ -380,10 +398,9 @@ void deviceSettingsOfSelected(HWND dialog)
 void browseSelected(HWND dialog)
 {
     DeviceRecord record;
-    int device = selectedRowDevice(dialog, &record);
+    int device = selectRowDevice(dialog, &record);
     if (device < 0)
         return;
-    selectedDevice = device;
     char address[64];
     formatDeviceWebAddress(&record, address, sizeof address);
     openWebAddress(dialog, address);
@@ -409,7 +426,7 @@ void setUpDeviceList(HWND dialog)
     HWND list = deviceList(dialog);
     for (int i = 0; i < DEVICE_COLUMNS; i++) {
         char title[128] = "";
-        LoadStringA(resources(), titles[i], title, sizeof title);
+        LoadStringA(appResources(), titles[i], title, sizeof title);
         LVCOLUMNA column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
@@ -484,7 +501,5 @@ INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 void openScanDialog(HWND owner)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
-    DialogBoxParamA(resources(), MAKEINTRESOURCEA(IDD_SCAN_DEVICES), owner, scanDialogProc, 0);
+    DialogBoxParamA(appResources(), MAKEINTRESOURCEA(IDD_SCAN_DEVICES), owner, scanDialogProc, 0);
 }

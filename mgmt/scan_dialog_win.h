@@ -20,10 +20,17 @@ int discoverDevices(SOCKET s, const sockaddr_in* destination, unsigned scan);
 int scanInProgress();
 
 struct DeviceRecord;
-// Copies the stored record of `device`, never while a scan is rewriting the
-// table. Returns 0 when that slot holds no record.
-int copyStoredDevice(int device, DeviceRecord* record);
+// Makes the stored device at `device` the one the next operations act on
+// (selectedDevice and selectedRecord). Returns 0, leaving no device
+// selected, when that slot holds no record.
+int selectDevice(int device);
+
+// Copies the current record of the selected device, wherever the scans
+// since it was selected have put it (selectedDevice follows it). Returns 1,
+// 0 when no device is selected, -1 when the table no longer has it.
+int copySelectedDevice(DeviceRecord* record);
 
 INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// void openScanDialog(HWND owner), the main window's entry, is declared in app/app.h.
+// The main window's entry: the window, modal, scanning as it opens.
+void openScanDialog(HWND owner);

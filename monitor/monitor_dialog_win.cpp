@@ -21,12 +21,6 @@ enum { DETAIL_FONT_POINTS = 9, COLUMN_TITLE_BYTES = 64 };
 static HWND monitorList;   // null before the window is set up and once it closes
 static HFONT detailFont;
 
-// The template and strings are this executable's own, also before start-up recorded it.
-static HINSTANCE resourceInstance()
-{
-    return appInstance ? appInstance : GetModuleHandleA(nullptr);
-}
-
 PortEntry* monitoredPortEntry()
 {
     if (!portTable || monitoredEntry < 0 || monitoredEntry >= PORT_TABLE_ENTRIES)
@@ -125,7 +119,7 @@ static void addColumns(HWND list)
 {
     for (int c = 0; c < MONITOR_COLUMNS; c++) {
         char title[COLUMN_TITLE_BYTES] = "";
-        LoadStringA(resourceInstance(), columnTitles[c], title, sizeof title);
+        LoadStringA(appResources(), columnTitles[c], title, sizeof title);
         LVCOLUMNA column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
@@ -269,7 +263,5 @@ INT_PTR CALLBACK monitorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 
 void openMonitorDialog(HWND owner)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
-    DialogBoxParamA(resourceInstance(), MAKEINTRESOURCEA(IDD_MONITOR), owner, monitorDialogProc, 0);
+    DialogBoxParamA(appResources(), MAKEINTRESOURCEA(IDD_MONITOR), owner, monitorDialogProc, 0);
 }

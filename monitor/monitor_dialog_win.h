@@ -8,6 +8,9 @@ enum { MONITOR_TIMER_ID = 1, MONITOR_TIMER_PERIOD_MS = 1 };
 
 INT_PTR CALLBACK monitorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The main window's entry: the Monitor of monitoredEntry, modal.
+void openMonitorDialog(HWND owner);
+
 // The entry the Monitor shows, or null when monitoredEntry names none in the mapped table.
 PortEntry* monitoredPortEntry();
 

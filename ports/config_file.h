@@ -14,3 +14,6 @@ int writeConfigLines(const PortTable* table, FILE* file);
 // file behind: the lines go to a temporary file beside it, which then
 // replaces the old one. Returns 1 on success.
 int writeConfigFileAt(const PortTable* table, const char* path);
+
+// Win32: rewrites parlo.ini in the Windows directory from portTable.
+void writeConfigFile();

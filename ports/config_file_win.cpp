@@ -3,7 +3,6 @@
 
 #include <cstdio>
 
-#include "app/app.h"
 #include "ports/config_file.h"
 
 void writeConfigFile()

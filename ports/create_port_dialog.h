@@ -15,4 +15,7 @@ enum {
 // could not be shown (no table, no template).
 INT_PTR runCreatePortDialog(HWND owner);
 
+// The main window's entry: runs the dialog for editedEntry.
+void openCreatePortDialog(HWND owner);
+
 INT_PTR CALLBACK createPortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "ports/config_file.h"
 #include "ports/create_port_dialog.h"
 #include "ports/host_control.h"
 #include "ports/port_checks.h"
@@ -14,11 +15,6 @@
 #include "res/resource.h"
 
 enum { CHOICE_TEXT_MAX = 64, MESSAGE_MAX = 512 };
-
-static HINSTANCE resourceInstance()
-{
-    return appInstance ? appInstance : GetModuleHandleA(nullptr);
-}
 
 static void showError(HWND dialog, const char* text)
 {
@@ -30,7 +26,7 @@ static void showStringError(HWND dialog, int id, const char* argument)
 {
     char format[256];
     char text[MESSAGE_MAX];
-    if (!LoadStringA(resourceInstance(), id, format, sizeof format))
+    if (!LoadStringA(appResources(), id, format, sizeof format))
         return;
     snprintf(text, sizeof text, format, argument);
     showError(dialog, text);
@@ -40,7 +36,7 @@ static void showPortInUse(HWND dialog, int port)
 {
     char format[256];
     char text[MESSAGE_MAX];
-    if (!LoadStringA(resourceInstance(), IDS_PORT_IN_USE, format, sizeof format))
+    if (!LoadStringA(appResources(), IDS_PORT_IN_USE, format, sizeof format))
         return;
     snprintf(text, sizeof text, format, port);
     showError(dialog, text);
@@ -236,7 +232,7 @@ INT_PTR runCreatePortDialog(HWND owner)
 {
     if (!portTable)
         return 0;
-    return DialogBoxParamA(resourceInstance(), MAKEINTRESOURCEA(IDD_CREATE_PORT), owner, createPortDialogProc, 0);
+    return DialogBoxParamA(appResources(), MAKEINTRESOURCEA(IDD_CREATE_PORT), owner, createPortDialogProc, 0);
 }
 
 void openCreatePortDialog(HWND owner)

@@ -75,7 +75,7 @@ int writePortEntry(PortTable* table, int index, const char* portName, const char
     storeField(e->protocol, sizeof e->protocol, strcmp(protocolWord, "udp") == 0 ? "udp" : "tcpc");
     storeField(e->localPort, sizeof e->localPort, localPort[0] ? localPort : "0");
     // inUse last: the entry is complete before anyone selects it by this word.
-    writeShared(&e->inUse, 1u);
+    publishShared(&e->inUse, 1u);
     return 1;
 }
 
@@ -91,7 +91,7 @@ int retargetPortEntry(PortTable* table, int index, const char* remotePort, const
     zeroAndStore(e->remoteAddress, sizeof e->remoteAddress, remoteAddress);
     // A stopped port stays stopped and takes the new target when started.
     if (readShared(&e->command) != PORT_STOP)
-        writeShared(&e->command, PORT_RESTART);
+        publishShared(&e->command, PORT_RESTART);
     return 1;
 }
 
@@ -112,7 +112,7 @@ void restartPort(PortTable* table, int index)
 int findFreeEntry(const PortTable* table)
 {
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
-        if (!table->entries[i].present)
+        if (!acquireShared(&table->entries[i].present))
             return i;
     return -1;
 }
@@ -121,7 +121,7 @@ int findEntryByComName(const PortTable* table, const char* name)
 {
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
         const PortEntry* e = &table->entries[i];
-        if (!e->present)
+        if (!acquireShared(&e->present))
             continue;
         char own[COM_NAME_MAX + 1];
         comName(e, own, sizeof own);

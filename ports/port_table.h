@@ -112,6 +112,13 @@ inline uint32_t readShared(const volatile uint32_t* p) { return *p; }
 inline void writeShared(volatile int32_t* p, int32_t v) { *p = v; }
 inline void writeShared(volatile uint32_t* p, uint32_t v) { *p = v; }
 
+// The word a writer stores last (release) and a reader loads first (acquire):
+// whatever the writer stored before it is in place for the reader after it.
+inline void publishShared(volatile int32_t* p, int32_t v) { __atomic_store_n(p, v, __ATOMIC_RELEASE); }
+inline void publishShared(volatile uint32_t* p, uint32_t v) { __atomic_store_n(p, v, __ATOMIC_RELEASE); }
+inline int32_t acquireShared(const volatile int32_t* p) { return __atomic_load_n(p, __ATOMIC_ACQUIRE); }
+inline uint32_t acquireShared(const volatile uint32_t* p) { return __atomic_load_n(p, __ATOMIC_ACQUIRE); }
+
 // Copies a fixed-width text field into out (outSize > 0), stopping at the
 // field's width even when the field carries no terminator.
 size_t copyField(char* out, size_t outSize, const char* field, size_t fieldSize);

@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "app/settings.h"
+#include "monitor/monitor_dialog_win.h"
 #include "monitor/monitor_ids.h"
 #include "monitor/monitor_rows.h"
 #include "ports/port_table.h"

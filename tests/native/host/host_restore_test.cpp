@@ -23,12 +23,8 @@ ConfigEntry entry(const char* com, const char* address, const char* remotePort, 
 }
 
 std::vector<std::string> pairs;
-void recordPair(void* context, const char* com, const char* nullName)
+void recordPair(void*, const char* com, const char* nullName)
 {
-    // The entry is written after its pair, as the manager does it.
-    PortTable* t = static_cast<PortTable*>(context);
-    int index = (int)pairs.size() / 2;
-    EXPECT_EQ(0u, t->entries[index].inUse) << com;
     pairs.push_back(com);
     pairs.push_back(nullName);
 }
@@ -41,8 +37,9 @@ TEST(HostRestore, EntriesGoIntoSlotsInFileOrder)
     ConfigEntry e[] = {entry("COM9", "192.0.2.7", "502", "enable", "tcpc", "6001"),
                        entry("COM5", "", "", "disable", "udp", "")};
     pairs.clear();
-    ASSERT_EQ(2, restoreEntries(t.get(), e, 2, recordPair, t.get()));
+    createEntryPairs(e, 2, recordPair, nullptr);
     EXPECT_EQ((std::vector<std::string>{"COM9", "NULL_COM9", "COM5", "NULL_COM5"}), pairs);
+    ASSERT_EQ(2, restoreEntries(t.get(), e, 2));
 
     const PortEntry& a = t->entries[0];
     EXPECT_STREQ("\\\\.\\NULL_COM9", a.portName);
@@ -62,25 +59,30 @@ TEST(HostRestore, EntriesGoIntoSlotsInFileOrder)
     EXPECT_EQ(0u, t->entries[2].inUse);
 }
 
-TEST(HostRestore, ALiveTableIsLeftAlone)
+// The manager may write a port as soon as the table is published: its slots
+// are kept, and the restored entries take the free ones around them.
+TEST(HostRestore, SlotsTheManagerWroteAreKept)
 {
     TablePtr t = newTable();
-    writePortEntry(t.get(), 4, "\\\\.\\NULL_COM41", "127.0.0.1", "9", "enable", "tcpc", "7001");
-    ConfigEntry e[] = {entry("COM9", "a", "1", "enable", "tcpc", "1")};
-    pairs.clear();
-    EXPECT_EQ(0, restoreEntries(t.get(), e, 1, recordPair, t.get()));
-    EXPECT_TRUE(pairs.empty());
-    EXPECT_EQ(0u, t->entries[0].inUse);
-    EXPECT_TRUE(tableInUse(t.get()));
-    EXPECT_EQ(0, restoreEntries(nullptr, e, 1, nullptr, nullptr));
+    writePortEntry(t.get(), 0, "\\\\.\\NULL_COM41", "127.0.0.1", "9", "enable", "tcpc", "7001");
+    writePortEntry(t.get(), 2, "\\\\.\\NULL_COM42", "127.0.0.1", "9", "disable", "udp", "7002");
+    ConfigEntry e[] = {entry("COM9", "a", "1", "enable", "tcpc", "1"), entry("COM8", "b", "2", "enable", "tcpc", "2")};
+    EXPECT_EQ(2, restoreEntries(t.get(), e, 2));
+    EXPECT_STREQ("\\\\.\\NULL_COM41", t->entries[0].portName);
+    EXPECT_STREQ("7001", t->entries[0].localPort);
+    EXPECT_STREQ("\\\\.\\NULL_COM9", t->entries[1].portName);
+    EXPECT_STREQ("\\\\.\\NULL_COM42", t->entries[2].portName);
+    EXPECT_EQ(PORT_STOP, t->entries[2].command);
+    EXPECT_STREQ("\\\\.\\NULL_COM8", t->entries[3].portName);
+    EXPECT_EQ(0, restoreEntries(nullptr, e, 1));
 }
 
 TEST(HostRestore, WithoutTheDriverLibraryEntriesStillComeBack)
 {
     TablePtr t = newTable();
-    EXPECT_FALSE(tableInUse(t.get()));
     ConfigEntry e[] = {entry("COM44", "127.0.0.1", "9", "enable", "tcpc", "6001")};
-    ASSERT_EQ(1, restoreEntries(t.get(), e, 1, nullptr, nullptr));
+    createEntryPairs(e, 1, nullptr, nullptr);
+    ASSERT_EQ(1, restoreEntries(t.get(), e, 1));
     EXPECT_STREQ("\\\\.\\NULL_COM44", t->entries[0].portName);
 }
 
@@ -90,7 +92,7 @@ TEST(HostRestore, NeverMoreThanTheTableHolds)
     std::vector<ConfigEntry> e;
     for (int i = 1; i <= 130; i++)
         e.push_back(entry(("COM" + std::to_string(i)).c_str(), "a", "1", "enable", "tcpc", "1"));
-    EXPECT_EQ(128, restoreEntries(t.get(), e.data(), (int)e.size(), nullptr, nullptr));
+    EXPECT_EQ(128, restoreEntries(t.get(), e.data(), (int)e.size()));
     EXPECT_STREQ("\\\\.\\NULL_COM128", t->entries[127].portName);
 }
 
@@ -106,7 +108,7 @@ TEST(HostRestore, FromAFileThroughToTheTable)
     int n = readConfigEntries(f, e, PORT_TABLE_ENTRIES);
     fclose(f);
     TablePtr t = newTable();
-    ASSERT_EQ(2, restoreEntries(t.get(), e, n, nullptr, nullptr));
+    ASSERT_EQ(2, restoreEntries(t.get(), e, n));
     EXPECT_STREQ("\\\\.\\NULL_COM41", t->entries[1].portName);
     EXPECT_STREQ("", t->entries[1].remoteAddress);
     EXPECT_EQ(PORT_STOP, t->entries[1].command);

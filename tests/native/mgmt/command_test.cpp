@@ -201,12 +201,19 @@ TEST_F(DeviceCommand, ConfigQueryFillsTheTable)
     EXPECT_EQ(3, count);
     EXPECT_EQ(0u, result.status);
 
-    // A plain status 0 also succeeds, leaving no list.
-    count = -1;
+    // A socket that cannot be opened leaves the last list as it was.
+    link = FakeLink();
+    link.openFails = true;
+    EXPECT_EQ(0, run());
+    EXPECT_EQ(3, count);
+    EXPECT_NE(0, configs[2].devicePort);
+
+    // A plain status 0 also succeeds, leaving an empty list.
     link = FakeLink();
     link.answers = {{status(0)}};
     EXPECT_EQ(1, run());
-    EXPECT_EQ(-1, count);
+    EXPECT_EQ(0, count);
+    EXPECT_EQ(0, configs[0].devicePort);
 
     // A malformed list is outcome 4.
     link = FakeLink();

@@ -12,6 +12,7 @@ struct Measurer {
     int pixelsPerChar = 7;
     int calls = 0;
     int failAtCall = -1;  // the call number that fails, -1 for never
+    int widePixels = 0;   // when set, the width of a 'W'
 };
 
 int measure(void* context, const char* text, int length, int* width)
@@ -21,7 +22,9 @@ int measure(void* context, const char* text, int length, int* width)
         return 0;
     EXPECT_GE(length, 0);
     EXPECT_LE(length, (int)strlen(text)) << "measured past the terminator";
-    *width = length * m->pixelsPerChar;
+    *width = 0;
+    for (int i = 0; i < length; i++)
+        *width += text[i] == 'W' && m->widePixels ? m->widePixels : m->pixelsPerChar;
     return 1;
 }
 
@@ -100,8 +103,11 @@ TEST(FitTextToWidth, FailedMeasurementLeavesTextUnchanged)
 TEST(FitTextToWidth, StaysInsideItsBuffer)
 {
     int r = 0;
-    // "ab" in a 3-byte buffer: "a..." would need 5 bytes, so the ending is cut.
-    EXPECT_EQ("a.", fit("ab", 4 + 7, 3, &r));
+    // "abW" (7 + 7 + 40 pixels) in a 4-byte buffer, 35 pixels for the text:
+    // "ab..." fits the width (14 + 21) but needs 6 bytes, so the ending is cut to one dot.
+    Measurer wide;
+    wide.widePixels = 40;
+    EXPECT_EQ("ab.", fit("abW", 4 + 35, 4, &r, &wide));
     EXPECT_EQ(1, r);
     // A buffer with no terminator is refused and left alone.
     char raw[4] = {'a', 'b', 'c', 'd'};

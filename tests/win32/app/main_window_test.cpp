@@ -1,6 +1,7 @@
 // The manager's start-up, main window, menu, accelerators, About box and
 // close sequence, run in this process against a stand-in table.
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 
@@ -37,6 +38,47 @@ DWORD storedSettingsSize(int* version)
         return 0;
     memcpy(version, bytes, sizeof *version);
     return size;
+}
+
+std::string fileText(const std::string& path)
+{
+    std::string text;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        char buf[512];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+            text.append(buf, n);
+        fclose(f);
+    }
+    return text;
+}
+
+// What the close sequence had done when it began and when the window went.
+struct CloseSeen {
+    bool settingsAtClose = true, fileAtClose = true;
+    bool destroyed = false, settingsSaved = false, tableGone = false, socketsDown = false;
+    std::string file;
+} closeSeen;
+WNDPROC managerProc;
+
+LRESULT CALLBACK watchClose(HWND w, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    int version = 0;
+    if (message == WM_CLOSE) {
+        closeSeen.settingsAtClose = storedSettingsSize(&version) != 0;
+        closeSeen.fileAtClose = GetFileAttributesA(windowsFile("parlo.ini").c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    if (message == WM_DESTROY) {
+        closeSeen.destroyed = true;
+        closeSeen.settingsSaved = storedSettingsSize(&version) == 160;
+        closeSeen.file = fileText(windowsFile("parlo.ini"));
+        closeSeen.tableGone = portTable == nullptr;
+        SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+        closeSeen.socketsDown = s == INVALID_SOCKET && WSAGetLastError() == WSANOTINITIALISED;
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+    }
+    return CallWindowProcA(managerProc, w, message, wParam, lParam);
 }
 
 struct MainWindowTest : ::testing::Test {
@@ -119,6 +161,13 @@ TEST_F(MainWindowTest, OpensWithTitleMenuAndListThenClosesInOrder)
             pumpMessages(300);
             timerRefreshes = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 1;
         }
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Quorvat\\ParloMgr", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "Settings");
+            RegCloseKey(key);
+        }
+        closeSeen = CloseSeen();
+        managerProc = (WNDPROC)SetWindowLongPtrA(w, GWLP_WNDPROC, (LONG_PTR)watchClose);
         PostMessageA(w, WM_COMMAND, IDM_EXIT, 0);
     });
 
@@ -143,8 +192,15 @@ TEST_F(MainWindowTest, OpensWithTitleMenuAndListThenClosesInOrder)
         EXPECT_EQ(expected[i].id, menu[i].id) << "menu line " << i;
     }
 
-    // The close sequence ran: configuration file, settings, table released.
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES == GetFileAttributesA(windowsFile("parlo.ini").c_str()), false);
+    // Close saved the settings and wrote the file from the still mapped
+    // table, then released the table and the sockets, all before the window went.
+    EXPECT_FALSE(closeSeen.settingsAtClose);
+    EXPECT_FALSE(closeSeen.fileAtClose);
+    EXPECT_TRUE(closeSeen.destroyed);
+    EXPECT_TRUE(closeSeen.settingsSaved);
+    EXPECT_EQ("entry_v1_1=COM9 192.0.2.9 502 enable tcpc 6001\r\n", closeSeen.file);
+    EXPECT_TRUE(closeSeen.tableGone);
+    EXPECT_TRUE(closeSeen.socketsDown);
     int version = 0;
     EXPECT_EQ(160u, storedSettingsSize(&version));
     EXPECT_EQ(410, version);

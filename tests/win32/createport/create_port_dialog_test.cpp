@@ -307,6 +307,11 @@ TEST_F(CreatePortDialog, ComNameThatExistsIsRefused)
     run = runCreateDialog([](HWND d) { fillLink(d, "COM53", "127.0.0.1", "9", "7001"); });
     expectErrorBox(run, "COM53 already exist, please select another COM port!");
     EXPECT_EQ(0u, portTable->entries[0].inUse);
+
+    // With a space in the address as well, the address is the one refused.
+    run = runCreateDialog([](HWND d) { fillLink(d, "COM53", "a b", "9", "7001"); });
+    expectErrorBox(run, "Invalid address [a b]!!!");
+    EXPECT_EQ(0u, portTable->entries[0].inUse);
 }
 
 TEST_F(CreatePortDialog, FullTableIsRefusedWithoutCreatingAPair)
@@ -434,8 +439,11 @@ TEST_F(EditMode, AnotherProgramsLocalPortIsRefused)
     expectErrorBox(run, "Port " + std::to_string(udpTaken) + " is in use, please change another one!");
     EXPECT_EQ(before, entryHead(5));
 
-    // A space in the address is refused first.
-    run = runCreateDialog([&](HWND d) { SetDlgItemTextA(d, IDC_REMOTE_ADDRESS, " host.example"); });
+    // With a taken local port as well, the space in the address is the one refused.
+    run = runCreateDialog([&](HWND d) {
+        SetDlgItemTextA(d, IDC_REMOTE_ADDRESS, " host.example");
+        SetDlgItemTextA(d, IDC_LOCAL_PORT, std::to_string(taken).c_str());
+    });
     expectErrorBox(run, "Invalid address [ host.example]!!!");
     EXPECT_EQ(before, entryHead(5));
 }

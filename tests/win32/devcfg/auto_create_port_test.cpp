@@ -63,6 +63,20 @@ void expectRecord(const SerialPortConfig& want, const SerialPortConfig& got)
     EXPECT_STREQ(want.peerAddress, std::string(got.peerAddress, strnlen(got.peerAddress, 32)).c_str());
 }
 
+// The lowest n whose \\.\COMn does not open, or -1 up to COM128.
+int lowestClosedCom()
+{
+    for (int n = 1; n <= 128; n++) {
+        std::string path = "\\\\.\\COM" + std::to_string(n);
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return n;
+        CloseHandle(h);
+    }
+    return -1;
+}
+
 class AutoCreateLab : public DevcfgLab {
 protected:
     // Opens the dialog for `port`, records what it shows, makes the choice
@@ -119,10 +133,17 @@ TEST_F(AutoCreateLab, UdpWritesTheChosenSettingsAndCreatesTheBoundPort)
         PortConfigTable[0].reserved2[i] = (uint8_t)(0x80 + i);
     const SerialPortConfig reported = PortConfigTable[0];
     const int local = firstBindablePort(6001);
-    const int firstFree = firstFreeComNumber();
     freshPair("COM60");
+    // The lowest COM name that does not open is offered: make the one that
+    // would be offered now exist, and the next one must be offered instead.
+    const int lowest = lowestClosedCom();
+    ASSERT_GT(lowest, 0);
+    const std::string taken = "com" + std::to_string(lowest);
+    ASSERT_TRUE(makeDosDevice(taken.c_str(), "/dev/null"));
+    const int firstFree = lowestClosedCom();
 
     AutoRun r = run(0, {"COM60", "UDP", "RS-485", "115200", "8", "None", "1"}, false, "automatically-create-serial-port");
+    removeDosDevice(taken.c_str());
     EXPECT_EQ(IDOK, r.result);
     EXPECT_EQ(0u, r.boxes.size());
 
@@ -130,7 +151,8 @@ TEST_F(AutoCreateLab, UdpWritesTheChosenSettingsAndCreatesTheBoundPort)
     ASSERT_EQ(128u, r.shown.items[0].size());
     EXPECT_EQ("COM1", r.shown.items[0][0]);
     EXPECT_EQ("COM128", r.shown.items[0][127]);
-    EXPECT_EQ(firstFree < 0 ? "<none>" : "COM" + std::to_string(firstFree + 1), r.shown.selected[0]);
+    EXPECT_GT(firstFree, lowest);
+    EXPECT_EQ("COM" + std::to_string(firstFree), r.shown.selected[0]);
     EXPECT_TRUE(r.shown.comEnabled);
     EXPECT_EQ((std::vector<std::string>{"UDP", "TCP Client"}), r.shown.items[1]);
     EXPECT_EQ((std::vector<std::string>{"RS-232", "RS-485"}), r.shown.items[2]);
@@ -354,6 +376,36 @@ TEST_F(AutoCreateLab, ComNameThatExistsIsRefusedAndNothingIsSent)
     EXPECT_EQ(0u, setRequests().size());
     EXPECT_EQ(0u, portTable->entries[0].inUse);
     EXPECT_FALSE(pairExists("COM46"));
+}
+
+// A port belongs to the device its window was opened for: a scan that
+// reorders the devices meanwhile does not move it to another device, and a
+// device gone from the table gets nothing.
+TEST_F(AutoCreateLab, PortStaysWithThePickedDeviceAcrossAReorderingScan)
+{
+    devices("device sn=PICKED000001 ip=10.231.1.30 ports=1\ndevice sn=OTHER0000001 ip=10.231.1.31 ports=1\n");
+    scan(2);
+    query(1);  // device 0: PICKED000001
+    devices("device sn=OTHER0000001 ip=10.231.1.31 ports=1\ndevice sn=PICKED000001 ip=10.231.1.30 ports=1\n");
+    scan(2);
+    ASSERT_EQ("OTHER0000001", serialOf(0));
+    freshPair("COM62");
+
+    AutoRun r = run(0, {"COM62", "UDP"});
+    EXPECT_EQ(0u, r.boxes.size());
+    EXPECT_EQ(0u, sent(1, MGMT_SET_SERIAL_CONFIG).size()) << "the device now in the picked row";
+    EXPECT_EQ(1u, sent(2, MGMT_SET_SERIAL_CONFIG).size()) << "the picked device";
+    EXPECT_EQ("10.231.1.30", entryRemoteAddress(0));
+
+    devices("device sn=OTHER0000001 ip=10.231.1.31 ports=1\n");
+    scan(1);
+    freshPair("COM63");
+    r = run(0, {"COM63", "UDP"});
+    ASSERT_EQ(1u, r.boxes.size());
+    EXPECT_EQ("Failed to configure serial port!", r.boxes[0].text);
+    EXPECT_EQ(0u, sent(1, MGMT_SET_SERIAL_CONFIG).size());
+    EXPECT_EQ(0u, portTable->entries[1].inUse);
+    EXPECT_FALSE(pairExists("COM63"));
 }
 
 #pragma pop_macro("interface")

@@ -139,7 +139,7 @@ TEST_F(ConfigureDeviceLab, DeviceWithoutPortsGivesAnEmptyListAndMapDoesNothing)
     finishMgmtPacket(reply.data(), (int)reply.size(), MGMT_STATUS_REPLY, MGMT_STATUS_REPLY_LENGTH);
     StandInDevice device(MGMT_GET_SERIAL_CONFIG, reply);
     ASSERT_TRUE(device.ready());
-    selectedDevice = 0;
+    ASSERT_EQ(1, selectDevice(0));
     portConfigCount = 5;
     ASSERT_EQ(1, getSerialPortConfigs(owner, 0, 0));
     ASSERT_EQ(1, device.answered());

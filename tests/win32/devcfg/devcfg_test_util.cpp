@@ -225,7 +225,7 @@ void DevcfgLab::scan(int expected)
 void DevcfgLab::query(int expectedPorts)
 {
     DialogWatcher watcher;
-    selectedDevice = 0;
+    ASSERT_EQ(1, selectDevice(0));
     ASSERT_EQ(1, getSerialPortConfigs(owner, 0, 0));
     ASSERT_EQ(0u, watcher.boxes.size());
     ASSERT_EQ(expectedPorts, portConfigCount);

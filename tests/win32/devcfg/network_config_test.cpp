@@ -54,7 +54,7 @@ TEST_F(NetworkConfigLab, UnknownModeOpensWithoutSelectionAndOkSendsDhcpWithTheAd
     devices(device("0"));
     scan(1);
     clearLogs();
-    selectedDevice = 0;
+    ASSERT_EQ(1, selectDevice(0));
     std::vector<std::string> shown, items;
     std::string mode;
     HWND dialog = nullptr;
@@ -139,7 +139,7 @@ TEST_F(NetworkConfigLab, FailedWriteShowsItsMessageAndThenStillAsks)
 {
     devices("device sn=NETCFG000001 ip=10.231.1.5 auth=refuse refuse=2\n");
     scan(1);
-    selectedDevice = 0;
+    ASSERT_EQ(1, selectDevice(0));
     HWND dialog = nullptr;
     DialogWatcher watcher(IDOK);
     watcher.onDialog = [&](HWND d) {
@@ -164,7 +164,7 @@ TEST_F(NetworkConfigLab, CancelSendsNothing)
     devices(device("static"));
     scan(1);
     clearLogs();
-    selectedDevice = 0;
+    ASSERT_EQ(1, selectDevice(0));
     std::string mode;
     DialogWatcher watcher(IDOK);
     watcher.onDialog = [&](HWND d) {

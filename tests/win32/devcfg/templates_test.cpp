@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include "app/app.h"
+#include "app/common_controls.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ protected:
         device.network.addressMode = ADDRESS_STATIC;
         clearDeviceTable();
         ASSERT_EQ(0, storeDeviceRecord(&device));
-        selectedDevice = 0;
+        ASSERT_EQ(1, selectDevice(0));
         memset(PortConfigTable, 0, sizeof PortConfigTable);
         portConfigCount = 0;
         owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr,
@@ -117,6 +118,84 @@ protected:
     }
 };
 
+
+// ---- the control classes of the built dialog templates ----
+
+// A name or ordinal field of a template; returns the text (ordinals as "#N").
+std::string templateField(const WORD*& p)
+{
+    if (*p == 0) {
+        p++;
+        return "";
+    }
+    if (*p == 0xFFFF) {
+        std::string ordinal = "#" + std::to_string(p[1]);
+        p += 2;
+        return ordinal;
+    }
+    std::string text;
+    while (*p)
+        text += (char)*p++;
+    p++;
+    return text;
+}
+
+// The class of every control of an extended dialog template.
+std::vector<std::string> controlClasses(const void* resource)
+{
+    const WORD* p = (const WORD*)resource;
+    std::vector<std::string> classes;
+    if (p[0] != 1 || p[1] != 0xFFFF)
+        return {"<not an extended template>"};
+    DWORD style = *(const DWORD*)(p + 6);
+    int items = p[8];
+    p += 13;
+    templateField(p);  // menu
+    templateField(p);  // class
+    templateField(p);  // title
+    if (style & DS_SETFONT) {
+        p += 3;
+        templateField(p);
+    }
+    for (int i = 0; i < items; i++) {
+        p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
+        p += 12;  // help id, extended style, style, place, id
+        classes.push_back(templateField(p));
+        templateField(p);  // title
+        p += 1 + (*p + 1) / 2;
+    }
+    return classes;
+}
+
+// The common control class each window class needs; 0 for the system's own.
+bool classNeeds(const std::string& name, DWORD* needs)
+{
+    static const struct { const char* name; DWORD needs; } known[] = {
+        {"#128", 0}, {"#129", 0}, {"#130", 0}, {"#131", 0}, {"#132", 0}, {"#133", 0},
+        {"Button", 0}, {"Edit", 0}, {"Static", 0}, {"ListBox", 0}, {"ScrollBar", 0}, {"ComboBox", 0},
+        {"SysListView32", ICC_LISTVIEW_CLASSES}, {"SysHeader32", ICC_LISTVIEW_CLASSES},
+        {"SysIPAddress32", ICC_INTERNET_CLASSES}, {"SysTreeView32", ICC_TREEVIEW_CLASSES},
+        {"SysTabControl32", ICC_TAB_CLASSES}, {"msctls_progress32", ICC_PROGRESS_CLASS},
+        {"msctls_updown32", ICC_UPDOWN_CLASS}, {"msctls_trackbar32", ICC_BAR_CLASSES},
+        {"SysDateTimePick32", ICC_DATE_CLASSES}, {"ComboBoxEx32", ICC_USEREX_CLASSES},
+    };
+    for (const auto& k : known)
+        if (_stricmp(k.name, name.c_str()) == 0) {
+            *needs = k.needs;
+            return true;
+        }
+    return false;
+}
+
+BOOL CALLBACK collectDialog(HMODULE module, LPCSTR, LPSTR name, LONG_PTR context)
+{
+    HRSRC found = FindResourceA(module, name, (LPCSTR)RT_DIALOG);
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    std::string id = IS_INTRESOURCE(name) ? std::to_string((ULONG_PTR)name) : std::string(name);
+    auto& all = *(std::vector<std::pair<std::string, std::vector<std::string>>>*)context;
+    all.push_back({id, loaded ? controlClasses(LockResource(loaded)) : std::vector<std::string>{"<unreadable>"}});
+    return TRUE;
+}
 }  // namespace
 
 TEST_F(Templates, NetworkConfigurations)
@@ -236,4 +315,21 @@ TEST_F(Templates, AutomaticallyCreateSerialPort)
     EXPECT_TRUE(seen);
     EXPECT_EQ(0u, watcher.boxes.size());
     EXPECT_EQ(0u, portTable->entries[0].inUse) << "Cancel changes nothing";
+}
+
+// Start-up registers every common control class any template uses.
+TEST(TemplateClasses, EveryControlClassIsRegisteredAtStartUp)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> dialogs;
+    EnumResourceNamesA(GetModuleHandleA(nullptr), (LPCSTR)RT_DIALOG, collectDialog, (LONG_PTR)&dialogs);
+    EXPECT_GE(dialogs.size(), 8u) << "every dialog of the manager";
+    bool ipAddresses = false;
+    for (const auto& d : dialogs)
+        for (const std::string& name : d.second) {
+            DWORD needs = 0;
+            EXPECT_TRUE(classNeeds(name, &needs)) << "dialog " << d.first << ": unknown class " << name;
+            EXPECT_EQ(needs, needs & COMMON_CONTROL_CLASSES) << "dialog " << d.first << ": " << name;
+            ipAddresses |= needs == ICC_INTERNET_CLASSES;
+        }
+    EXPECT_TRUE(ipAddresses) << "dialog 144's address controls were seen";
 }

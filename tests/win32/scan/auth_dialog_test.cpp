@@ -10,6 +10,7 @@
 #include "mgmt/credentials.h"
 #include "mgmt/device_table.h"
 #include "mgmt/mgmt_ids.h"
+#include "mgmt/scan_dialog_win.h"
 #include "tests/win32/support/win32_test.h"
 
 namespace {
@@ -173,7 +174,7 @@ TEST_F(AuthDialogTest, WithoutASerialShowsTheSelectedDevice)
     storeDeviceRecord(&record);
     memcpy(record.serialNumber, "ZZZZZZZZZZZZ", 12);
     storeDeviceRecord(&record);
-    selectedDevice = 1;
+    ASSERT_EQ(1, selectDevice(1));
     std::string sn;
     DialogWatcher watcher;
     watcher.onDialog = [&](HWND d) {
@@ -184,7 +185,7 @@ TEST_F(AuthDialogTest, WithoutASerialShowsTheSelectedDevice)
     EXPECT_EQ("ZZZZZZZZZZZZ", sn);
 
     // No stored device there: nothing to show, and nothing read past the table.
-    selectedDevice = MAX_DEVICES + 5;
+    EXPECT_EQ(0, selectDevice(MAX_DEVICES + 5));
     openAuthenticationDialog(nullptr, nullptr);
     EXPECT_EQ("", sn);
     clearDeviceTable();

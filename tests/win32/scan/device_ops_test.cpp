@@ -44,7 +44,7 @@ protected:
     std::string queryMessage(int* result)
     {
         DialogWatcher watcher;
-        selectedDevice = 0;
+        EXPECT_EQ(1, selectDevice(0));
         *result = getSerialPortConfigs(owner, 0, 0);
         EXPECT_LE(watcher.boxes.size(), 1u);
         if (watcher.boxes.empty())
@@ -118,7 +118,7 @@ TEST_F(DeviceOpsLab, UnrelatedDatagramsAreSkippedWhileWaitingForAStatus)
     // A code-511 look-alike of a status "done" and a discovery reply arrive first.
     misbehave("1 junk=2 on=command count=1");
     DialogWatcher watcher;
-    selectedDevice = 0;
+    ASSERT_EQ(1, selectDevice(0));
     rebootDevice(owner, 0);
     EXPECT_EQ(0u, watcher.boxes.size());
     std::vector<std::string> sent = lab->log(1, 16);
@@ -144,7 +144,7 @@ TEST_F(DeviceOpsLab, NetworkAndPortWritesCarryTheirRecords)
     devices("device sn=WRITES000001 ip=10.231.1.1 ports=2\n");
     scan(1);
     DialogWatcher watcher;
-    selectedDevice = 0;
+    ASSERT_EQ(1, selectDevice(0));
 
     NetworkConfig network;
     memset(&network, 0xEE, sizeof network);
@@ -163,6 +163,13 @@ TEST_F(DeviceOpsLab, NetworkAndPortWritesCarryTheirRecords)
     EXPECT_EQ("0ae7014dffff00000ae700010ae700020ae7000301" "00000000000000", logField(sent[0], "payload"));
 
     ASSERT_TRUE(getSerialPortConfigs(owner, 0, 0));
+    // Without a socket a new query leaves the ports read last as they were.
+    ASSERT_EQ(0, WSACleanup());
+    EXPECT_EQ(0, getSerialPortConfigs(owner, 0, 0));
+    WSADATA sockets;
+    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &sockets));
+    EXPECT_EQ(2, portConfigCount);
+    EXPECT_EQ(4002, PortConfigTable[1].devicePort);
     SerialPortConfig port = PortConfigTable[1];
     port.lineSettings = 0x0581C200;
     selectedPort = 1;
@@ -198,11 +205,11 @@ TEST_F(DeviceOpsLab, DeviceIndexWithoutARecordSendsNothing)
     rebootDevice(owner, -1);
     rebootDevice(owner, MAX_DEVICES);
     EXPECT_EQ(0, getSerialPortConfigs(owner, 1, 0));
-    selectedDevice = 5;
+    EXPECT_EQ(0, selectDevice(5));
     selectedPort = 0;
     SerialPortConfig port = {};
     EXPECT_EQ(0, setSerialPortConfig(owner, &port));
-    selectedDevice = 0;
+    ASSERT_EQ(1, selectDevice(0));
     selectedPort = -1;
     EXPECT_EQ(0, setSerialPortConfig(owner, &port));
     EXPECT_EQ(0u, watcher.boxes.size());
