@@ -11,6 +11,7 @@
 #include "app/port_list.h"
 #include "app/settings.h"
 #include "ports/port_table.h"
+#include "ui/list_paint_win.h"
 
 static double nowMs()
 {
@@ -20,7 +21,20 @@ static double nowMs()
     return t.QuadPart * 1000.0 / f.QuadPart;
 }
 
-static LRESULT CALLBACK plainProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcA(w, m, wp, lp); }
+// The list's parent answers its cell requests and draws its rows, as the main window does.
+static HWND benchList;
+static LRESULT CALLBACK plainProc(HWND w, UINT m, WPARAM wp, LPARAM lp)
+{
+    if (m == WM_NOTIFY) {
+        answerPortListCell(reinterpret_cast<NMHDR*>(lp));
+        return 0;
+    }
+    if (m == WM_DRAWITEM && benchList) {
+        drawListRow(benchList, reinterpret_cast<const DRAWITEMSTRUCT*>(lp), MAIN_LIST_COLUMNS);
+        return TRUE;
+    }
+    return DefWindowProcA(w, m, wp, lp);
+}
 
 int main(int argc, char** argv)
 {
@@ -47,13 +61,14 @@ int main(int argc, char** argv)
     HWND main = CreateWindowA("RefreshBench", "bench", WS_OVERLAPPEDWINDOW, 0, 0, 900, 600, nullptr, nullptr,
                               appInstance, nullptr);
     HWND list = createPortList(main);
+    benchList = list;
     if (!list) {
         printf("no list\n");
         return 1;
     }
     ShowWindow(main, SW_SHOW);
     refreshPortList(list);  // the rows appear
-    double best = 1e9, total = 0;
+    double best = 1e9, total = 0, paintTotal = 0;
     for (int p = 0; p < passes; p++) {
         for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
             table->entries[i].rxBytes += 17;
@@ -65,11 +80,17 @@ int main(int argc, char** argv)
         total += dt;
         if (dt < best)
             best = dt;
+        // The repaint the pass asked for, drawn at once.
+        t0 = nowMs();
+        UpdateWindow(list);
+        paintTotal += nowMs() - t0;
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
     }
     printf("refresh pass, 128 rows: mean %.3f ms, best %.3f ms over %d passes (budget 100 ms per tick)\n",
            total / passes, best, passes);
+    printf("repaint after a pass: mean %.3f ms\n", paintTotal / passes);
+    printf("refresh_pass_mean_ms %.3f\n", total / passes);
     return 0;
 }
