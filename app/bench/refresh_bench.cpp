@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/app.h"
@@ -38,7 +39,10 @@ static LRESULT CALLBACK plainProc(HWND w, UINT m, WPARAM wp, LPARAM lp)
 
 int main(int argc, char** argv)
 {
-    int passes = argc > 1 ? atoi(argv[1]) : 200;
+    // "live": the list on screen, refreshed every 100 ms with counters that
+    // change on every tick, until the process is ended (its CPU is read from outside).
+    const bool live = argc > 1 && strcmp(argv[1], "live") == 0;
+    int passes = argc > 1 && !live ? atoi(argv[1]) : 200;
     appInstance = GetModuleHandleA(nullptr);
     static PortTable* table = (PortTable*)calloc(1, sizeof(PortTable));
     portTable = table;
@@ -68,6 +72,22 @@ int main(int argc, char** argv)
     }
     ShowWindow(main, SW_SHOW);
     refreshPortList(list);  // the rows appear
+    if (live) {
+        SetTimer(main, 1, 100, nullptr);
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == WM_TIMER) {
+                for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
+                    table->entries[i].rxBytes += 1700;
+                    table->entries[i].txBytes += 500;
+                }
+                refreshPortList(list);
+                continue;
+            }
+            DispatchMessageA(&msg);
+        }
+        return 0;
+    }
     double best = 1e9, total = 0, paintTotal = 0;
     for (int p = 0; p < passes; p++) {
         for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
