@@ -73,6 +73,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DRAWITEM:
         drawListRow(portList, reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), MAIN_LIST_COLUMNS);
         return TRUE;
+    case WM_NOTIFY:
+        answerPortListCell(reinterpret_cast<NMHDR*>(lParam));
+        return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDM_ABOUT:

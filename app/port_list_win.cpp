@@ -20,6 +20,16 @@ static const int columnTitles[MAIN_LIST_COLUMNS] = {
 
 static WNDPROC listViewProc;
 
+// What each entry's row shows. Columns 1 to 8 are asked of us by the list
+// (LPSTR_TEXTCALLBACK): a pass changes only the texts here that differ, and
+// has just the changed cells repainted, in one invalidation.
+enum { CELL_TEXT_BYTES = 128 };  // the widest field, remoteAddress, with its terminator
+struct ShownCells {
+    int known;  // 0 until the row's cells were set once
+    char text[MAIN_LIST_COLUMNS][CELL_TEXT_BYTES];  // column 0: the name the row was made with
+};
+static ShownCells shownCells[PORT_TABLE_ENTRIES];
+
 static LRESULT CALLBACK portListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam);
 
 HWND createPortList(HWND mainWindow)
@@ -50,35 +60,77 @@ HWND createPortList(HWND mainWindow)
         }
     }
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    memset(shownCells, 0, sizeof shownCells);
     listViewProc = (WNDPROC)SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)portListProc);
     return list;
 }
 
-static void setCell(HWND list, int row, int column, const char* text)
+// The cells a pass changed, as one rectangle of the list's client area.
+struct ChangedArea {
+    RECT rect;
+    int any;
+};
+
+static void setCell(HWND list, int row, ShownCells* shown, int column, const char* text,
+                    ChangedArea* changed)
 {
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = const_cast<char*>(text);
-    SendMessageA(list, LVM_SETITEMTEXTA, row, (LPARAM)&item);
+    char* was = shown->text[column];
+    if (shown->known && strncmp(was, text, CELL_TEXT_BYTES) == 0)
+        return;
+    // A text too long to keep is cut here, as the list would cut it.
+    snprintf(was, CELL_TEXT_BYTES, "%s", text);
+    RECT cell = {};
+    cell.top = column;
+    cell.left = LVIR_BOUNDS;
+    if (!SendMessageA(list, LVM_GETSUBITEMRECT, row, (LPARAM)&cell))
+        return;
+    if (!changed->any)
+        changed->rect = cell;
+    else
+        UnionRect(&changed->rect, &changed->rect, &cell);
+    changed->any = 1;
 }
 
-static void setRowTexts(HWND list, int row, const PortEntry* e)
+static void setRowTexts(HWND list, int row, int entry, const PortEntry* e, ChangedArea* changed)
 {
+    ShownCells* shown = &shownCells[entry];
     char* text = textScratch;
     openStateText(e, text, TEXT_SCRATCH_SIZE);
-    setCell(list, row, 1, text);
-    setCell(list, row, 2, strcmp(e->protocol, "udp") == 0 ? "UDP" : "TCP Client");
+    setCell(list, row, shown, 1, text, changed);
+    setCell(list, row, shown, 2, strcmp(e->protocol, "udp") == 0 ? "UDP" : "TCP Client", changed);
     copyField(text, TEXT_SCRATCH_SIZE, e->remoteAddress, sizeof e->remoteAddress);
-    setCell(list, row, 3, text);
+    setCell(list, row, shown, 3, text, changed);
     copyField(text, TEXT_SCRATCH_SIZE, e->remotePort, sizeof e->remotePort);
-    setCell(list, row, 4, text);
+    setCell(list, row, shown, 4, text, changed);
     copyField(text, TEXT_SCRATCH_SIZE, e->localPort, sizeof e->localPort);
-    setCell(list, row, 5, text);
+    setCell(list, row, shown, 5, text, changed);
     counterText(e->rxBytes, text, TEXT_SCRATCH_SIZE);
-    setCell(list, row, 6, text);
+    setCell(list, row, shown, 6, text, changed);
     counterText(e->txBytes, text, TEXT_SCRATCH_SIZE);
-    setCell(list, row, 7, text);
-    setCell(list, row, 8, linkStateText(e->linkState));
+    setCell(list, row, shown, 7, text, changed);
+    setCell(list, row, shown, 8, linkStateText(e->linkState), changed);
+    shown->known = 1;
+}
+
+void answerPortListCell(NMHDR* header)
+{
+    if (header->code != LVN_GETDISPINFOA)
+        return;
+    NMLVDISPINFOA* info = reinterpret_cast<NMLVDISPINFOA*>(header);
+    LVITEMA* asked = &info->item;
+    if (!(asked->mask & LVIF_TEXT) || !asked->pszText || asked->cchTextMax <= 0)
+        return;
+    asked->pszText[0] = '\0';
+    LVITEMA item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = asked->iItem;
+    if (!SendMessageA(header->hwndFrom, LVM_GETITEMA, 0, (LPARAM)&item))
+        return;
+    const int entry = (int)item.lParam - 1;
+    if (entry < 0 || entry >= PORT_TABLE_ENTRIES || asked->iSubItem < 1 ||
+        asked->iSubItem >= MAIN_LIST_COLUMNS)
+        return;
+    snprintf(asked->pszText, (size_t)asked->cchTextMax, "%s", shownCells[entry].text[asked->iSubItem]);
 }
 
 static LPARAM rowTag(HWND list, int row)
@@ -91,15 +143,10 @@ static LPARAM rowTag(HWND list, int row)
     return item.lParam;
 }
 
-static int rowNameIs(HWND list, int row, const char* name)
+// The name a row was made with: its first-column text is never rewritten.
+static int rowNameIs(int entry, const char* name)
 {
-    char text[COM_NAME_MAX + 2];
-    LVITEMA item = {};
-    item.iSubItem = 0;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, (LPARAM)&item);
-    return strcmp(text, name) == 0;
+    return strcmp(shownCells[entry].text[0], name) == 0;
 }
 
 static int insertRow(HWND list, int row, int entry, const char* name)
@@ -109,7 +156,20 @@ static int insertRow(HWND list, int row, int entry, const char* name)
     item.iItem = row;
     item.pszText = const_cast<char*>(name);
     item.lParam = entry + 1;
-    return (int)SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+    const int added = (int)SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+    if (added < 0)
+        return added;
+    ShownCells* shown = &shownCells[entry];
+    shown->known = 0;
+    snprintf(shown->text[0], CELL_TEXT_BYTES, "%s", name);
+    for (int c = 1; c < MAIN_LIST_COLUMNS; c++) {
+        shown->text[c][0] = '\0';
+        LVITEMA cell = {};
+        cell.iSubItem = c;
+        cell.pszText = LPSTR_TEXTCALLBACK;
+        SendMessageA(list, LVM_SETITEMTEXTA, added, (LPARAM)&cell);
+    }
+    return added;
 }
 
 // Tells whether the row at the cursor belongs to an entry that is still
@@ -129,6 +189,7 @@ void refreshPortList(HWND list)
         return;
     const PortTable* table = portTable;
     int cursor = 0;
+    ChangedArea changed = {};
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
         const PortEntry* e = &table->entries[i];
         if (!e->present)
@@ -142,14 +203,16 @@ void refreshPortList(HWND list)
                     return;
                 break;
             }
-            if (tag == i + 1 && rowNameIs(list, cursor, name))
+            if (tag == i + 1 && rowNameIs(i, name))
                 break;
             if (!SendMessageA(list, LVM_DELETEITEM, cursor, 0))
                 return;
         }
-        setRowTexts(list, cursor, e);
+        setRowTexts(list, cursor, i, e, &changed);
         cursor++;
     }
+    if (changed.any)
+        InvalidateRect(list, &changed.rect, TRUE);
     // Rows left past the last present entry name ports the host no longer holds.
     while (rowTag(list, cursor) != -1)
         if (!SendMessageA(list, LVM_DELETEITEM, cursor, 0))

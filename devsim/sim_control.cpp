@@ -364,6 +364,10 @@ int runControlCommand(SimWorld* world, const ControlView* view, const char* line
         emit(out, "mgmt_port=%d devices=%d\n", view ? view->mgmtPort : 0, world->deviceCount);
         return ok(out);
     }
+    if (!strcmp(c, "sent")) {
+        emit(out, "last_sent_ms=%lld\n", (long long)(view ? view->lastSentMs : 0));
+        return ok(out);
+    }
     if (!strcmp(c, "list")) {
         for (int i = 0; i < world->deviceCount; i++)
             listDevice(&world->devices[i], i, now, out);

@@ -34,6 +34,7 @@ struct ControlView {
     void (*describePort)(void* context, int device, int port, char* out, int outSize);
     void* context;
     int64_t nowMs;
+    int64_t lastSentMs;  // when the last management datagram left, 0 before one
 };
 
 void resetControlEffects(ControlEffects* fx);

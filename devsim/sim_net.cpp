@@ -155,6 +155,8 @@ void sendDue(SimNet* net)
         PendingSend p = net->pending.top();
         net->pending.pop();
         ssize_t n = sendFrom(net->mgmtFd, p.source, &p.destination, p.data.data(), p.data.size());
+        if (n >= 0)
+            net->lastSentMs = wallClockMs();
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) &&
             ++p.attempts < MAX_SEND_ATTEMPTS) {
             p.dueUs = now + 1000;
@@ -294,7 +296,7 @@ void applyControlEffects(SimNet* net, const ControlEffects* fx)
 
 void runClientLine(SimNet* net, SimControlClient* c, const char* line)
 {
-    ControlView view = {net->mgmtPort, describePortData, net, wallClockMs()};
+    ControlView view = {net->mgmtPort, describePortData, net, wallClockMs(), net->lastSentMs};
     resetControlEffects(net->controlEffects);
     runControlCommand(net->world, &view, line, net->controlOutput, net->controlEffects);
     applyControlEffects(net, net->controlEffects);
@@ -483,6 +485,7 @@ int startSimNet(SimNet* net, SimWorld* world, const SimOptions* options)
     net->batch = new ReplyBatch;
     net->pendingSequence = 0;
     net->dropped = 0;
+    net->lastSentMs = 0;
     net->quit = 0;
     net->controlFd = -1;
     net->epollFd = epoll_create1(EPOLL_CLOEXEC);

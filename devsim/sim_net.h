@@ -90,6 +90,7 @@ struct SimNet {
     std::priority_queue<PendingSend> pending;
     uint64_t pendingSequence;
     uint64_t dropped;
+    int64_t lastSentMs;           // wall clock of the last management datagram sent, 0 before one
     ControlOutput* controlOutput;
     ControlEffects* controlEffects;
     ReplyBatch* batch;

@@ -103,6 +103,7 @@ void serviceCaptureCommand(PortEntry* e, int64_t nowTicks, int64_t tickRate)
         if (!e->captureActive) {
             e->captureWriteIndex = 0;
             e->captureReadIndex = 0;
+            e->captureDropped = 0;
         }
         e->captureStartTime = nowTicks;
         e->captureTickRate = tickRate > 0 ? tickRate : 1;
@@ -116,6 +117,7 @@ void serviceCaptureCommand(PortEntry* e, int64_t nowTicks, int64_t tickRate)
             e->captureRing[k].recordLength = 0;
         e->captureWriteIndex = 0;
         e->captureReadIndex = 0;
+        e->captureDropped = 0;
         break;
     }
 }
@@ -127,13 +129,21 @@ void captureTraffic(PortEntry* e, int rx, const uint8_t* data, size_t length, in
     while (length > 0) {
         size_t n = length < (size_t)CAPTURE_DATA_BYTES ? length : (size_t)CAPTURE_DATA_BYTES;
         int slot = ringSlot(e->captureWriteIndex);
-        CaptureRecord* r = &e->captureRing[slot];
-        r->recordTime = nowTicks;
-        r->recordDirection = rx ? 1 : 0;
-        memcpy(r->recordData, data, n);
-        r->recordLength = (uint32_t)n;
-        // The index moves only after the record is complete.
-        __atomic_store_n(&e->captureWriteIndex, (int32_t)((slot + 1) % (int)CAPTURE_RING_SLOTS), __ATOMIC_RELEASE);
+        int next = (slot + 1) % (int)CAPTURE_RING_SLOTS;
+        // A full ring keeps what the Monitor has not read yet: the newest
+        // record goes, and is counted, rather than a lap that would make the
+        // whole ring look empty.
+        if (next == ringSlot(__atomic_load_n(&e->captureReadIndex, __ATOMIC_ACQUIRE))) {
+            writeShared(&e->captureDropped, readShared(&e->captureDropped) + 1);
+        } else {
+            CaptureRecord* r = &e->captureRing[slot];
+            r->recordTime = nowTicks;
+            r->recordDirection = rx ? 1 : 0;
+            memcpy(r->recordData, data, n);
+            r->recordLength = (uint32_t)n;
+            // The index moves only after the record is complete.
+            __atomic_store_n(&e->captureWriteIndex, (int32_t)next, __ATOMIC_RELEASE);
+        }
         data += n;
         length -= n;
     }

@@ -30,6 +30,8 @@ void serviceCaptureCommand(PortEntry* entry, int64_t nowTicks, int64_t tickRate)
 
 // Appends traffic to the capture ring while capture is active, in records of
 // at most 512 bytes. rx is non-zero for bytes that came from the network.
+// A record that finds the ring full (its slot's successor is the Monitor's
+// read slot) is dropped and counted in captureDropped.
 void captureTraffic(PortEntry* entry, int rx, const uint8_t* data, size_t length, int64_t nowTicks);
 
 // Clears what the host publishes about a port it no longer holds.

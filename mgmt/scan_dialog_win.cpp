@@ -22,7 +22,7 @@ namespace {
 // What the scan thread tells the window; wParam is the scan's number.
 enum {
     WM_SCAN_BEGIN = WM_APP + 40,  // the table was cleared for this scan
-    WM_SCAN_ROW,                  // lParam: the slot just stored
+    WM_SCAN_ROWS,                 // records were stored: list every slot not listed yet
     WM_SCAN_EXTRA_ROW,            // lParam: a heap copy of a reply beyond the table
     WM_SCAN_END,
 };
@@ -35,6 +35,11 @@ unsigned requestedScan;    // bumped by every startScan
 unsigned tableScan;        // the scan whose records DeviceTable holds
 unsigned abandonedScan;    // a scan whose rows can no longer be listed
 int scanRunning;
+int rowsPosted;            // a WM_SCAN_ROWS is on its way: later records ride on it
+
+// Replies come back to back from a whole plant floor: the scan socket holds a
+// burst of 1024 while the thread stores them.
+enum { SCAN_RECEIVE_BUFFER = 2 * 1024 * 1024 };
 
 // The scan whose rows the window shows; user-interface thread only.
 unsigned shownScan;
@@ -74,20 +79,34 @@ int receiveForScan(void* context, uint8_t* buffer, int capacity)
 }
 
 // Stores the reply before its row is asked for, so a listed row always has
-// its record. Returns 0 to end the discovery.
+// its record. One message tells the window about every record stored until
+// it has listed them, and nothing is posted under the lock. Returns 0 to end
+// the discovery.
 int takeReply(void* context, const DeviceRecord* record)
 {
     ScanContext* c = (ScanContext*)context;
-    Locked lock;
-    if (!scanWanted(c->scan))
-        return 0;
-    int slot = storeDeviceRecord(record);
-    if (!scanWindow)
-        return 1;
+    HWND window;
+    int slot;
+    {
+        Locked lock;
+        if (!scanWanted(c->scan))
+            return 0;
+        slot = storeDeviceRecord(record);
+        window = scanWindow;
+        if (!window)
+            return 1;
+        if (slot >= 0) {
+            if (rowsPosted)
+                return 1;
+            rowsPosted = 1;
+        }
+    }
     if (slot >= 0) {
-        if (PostMessageA(scanWindow, WM_SCAN_ROW, c->scan, slot))
+        if (PostMessageA(window, WM_SCAN_ROWS, c->scan, 0))
             return 1;
         // A row that can never be listed ends the discovery, as a failed insertion does.
+        Locked lock;
+        rowsPosted = 0;
         dropLastDeviceRecord();
         return 0;
     }
@@ -96,7 +115,7 @@ int takeReply(void* context, const DeviceRecord* record)
     if (!extra)
         return 0;
     memcpy(extra, record, sizeof *record);
-    if (PostMessageA(scanWindow, WM_SCAN_EXTRA_ROW, c->scan, (LPARAM)extra))
+    if (PostMessageA(window, WM_SCAN_EXTRA_ROW, c->scan, (LPARAM)extra))
         return 1;
     HeapFree(GetProcessHeap(), 0, extra);
     return 0;
@@ -130,11 +149,15 @@ DWORD WINAPI scanThread(LPVOID)
         }
         SOCKET s = openMgmtSocket();
         if (s != INVALID_SOCKET) {
+            // The system may grant less; the result is not examined.
+            int buffer = SCAN_RECEIVE_BUFFER;
+            setsockopt(s, SOL_SOCKET, SO_RCVBUF, (const char*)&buffer, sizeof buffer);
             bool begun = false;
             {
                 Locked lock;
                 if (requestedScan == scan) {
                     tableScan = scan;
+                    rowsPosted = 0;
                     clearDeviceTable();
                     notifyWindow(WM_SCAN_BEGIN, scan);
                     begun = true;
@@ -291,28 +314,37 @@ int appendDeviceRow(HWND dialog, const DeviceRecord* record)
     return 1;
 }
 
-void listStoredRow(HWND dialog, unsigned scan, int slot)
+// Lists every record of the shown scan that has no row yet, in slot order.
+void listStoredRows(HWND dialog, unsigned scan)
 {
+    static DeviceRecord records[MAX_DEVICES];
     if (scan != shownScan)
         return;
     HWND list = deviceList(dialog);
     // Rows follow the table's slots one to one.
-    if (slot != (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0))
-        return;
-    DeviceRecord record;
+    const int listed = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+    int stored;
     {
         Locked lock;
-        if (tableScan != scan || deviceForRow(slot) < 0)
+        rowsPosted = 0;
+        if (tableScan != scan)
             return;
-        memcpy(&record, &DeviceTable[slot], sizeof record);
+        stored = storedDeviceCount();
+        for (int slot = listed; slot < stored; slot++)
+            memcpy(&records[slot], &DeviceTable[slot], sizeof records[slot]);
     }
-    if (!appendDeviceRow(dialog, &record))
-        abandonScan(scan);
+    for (int slot = listed; slot < stored; slot++) {
+        if (!appendDeviceRow(dialog, &records[slot])) {
+            abandonScan(scan);
+            return;
+        }
+    }
 }
 
 void listExtraRow(HWND dialog, unsigned scan, DeviceRecord* record)
 {
     HWND list = deviceList(dialog);
+    listStoredRows(dialog, scan);
     if (scan == shownScan && SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) >= MAX_DEVICES &&
         !appendDeviceRow(dialog, record))
         abandonScan(scan);
@@ -478,8 +510,8 @@ INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_SCAN_BEGIN:
         beginShownScan(dialog, (unsigned)wParam);
         return TRUE;
-    case WM_SCAN_ROW:
-        listStoredRow(dialog, (unsigned)wParam, (int)lParam);
+    case WM_SCAN_ROWS:
+        listStoredRows(dialog, (unsigned)wParam);
         return TRUE;
     case WM_SCAN_EXTRA_ROW:
         listExtraRow(dialog, (unsigned)wParam, (DeviceRecord*)lParam);

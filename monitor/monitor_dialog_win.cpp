@@ -2,6 +2,7 @@
 #include "monitor/monitor_dialog_win.h"
 
 #include <commctrl.h>
+#include <mmsystem.h>
 
 #include "app/app.h"
 #include "app/settings.h"
@@ -21,11 +22,99 @@ enum { DETAIL_FONT_POINTS = 9, COLUMN_TITLE_BYTES = 64 };
 static HWND monitorList;   // null before the window is set up and once it closes
 static HFONT detailFont;
 
+// A port at full speed fills the ring in about 11 ms, less than a timer tick
+// may take on a busy machine or behind a long paint. A drain thread therefore
+// takes the records every millisecond as well, so the host never has to drop
+// one; the timer tick takes what is left and brings the list to the rows.
+// The rows are shared by the two threads under rowsLock.
+enum { DRAIN_PERIOD_MS = 1 };
+static CRITICAL_SECTION rowsLock;
+static INIT_ONCE rowsLockOnce = INIT_ONCE_STATIC_INIT;
+static HANDLE drainThread;
+static volatile LONG drainStop;
+
+static BOOL CALLBACK initRowsLock(PINIT_ONCE, PVOID, PVOID*)
+{
+    InitializeCriticalSection(&rowsLock);
+    return TRUE;
+}
+
+struct RowsLocked {
+    RowsLocked()
+    {
+        InitOnceExecuteOnce(&rowsLockOnce, initRowsLock, nullptr, nullptr);
+        EnterCriticalSection(&rowsLock);
+    }
+    ~RowsLocked() { LeaveCriticalSection(&rowsLock); }
+};
+
 PortEntry* monitoredPortEntry()
 {
     if (!portTable || monitoredEntry < 0 || monitoredEntry >= PORT_TABLE_ENTRIES)
         return nullptr;
     return &portTable->entries[monitoredEntry];
+}
+
+static int pendingRecords(const PortEntry* entry)
+{
+    return ringSlot(readShared(&entry->captureWriteIndex) - readShared(&entry->captureReadIndex));
+}
+
+static DWORD WINAPI drainLoop(void*)
+{
+    // Sleep(1) is otherwise a whole system tick, too long for a full-speed port.
+    timeBeginPeriod(1);
+    while (!InterlockedCompareExchange(&drainStop, 0, 0)) {
+        PortEntry* entry = monitoredPortEntry();
+        if (entry && pendingRecords(entry) > 0) {
+            RowsLocked lock;
+            pollCaptureRing(entry, &monitorRows);
+        }
+        Sleep(DRAIN_PERIOD_MS);
+    }
+    timeEndPeriod(1);
+    return 0;
+}
+
+static void startDrain()
+{
+    InterlockedExchange(&drainStop, 0);
+    drainThread = CreateThread(nullptr, 0, drainLoop, nullptr, 0, nullptr);
+    if (drainThread)
+        SetThreadPriority(drainThread, THREAD_PRIORITY_ABOVE_NORMAL);
+}
+
+static void stopDrain()
+{
+    if (!drainThread)
+        return;
+    InterlockedExchange(&drainStop, 1);
+    WaitForSingleObject(drainThread, INFINITE);
+    CloseHandle(drainThread);
+    drainThread = nullptr;
+}
+
+// The row list item `item` shows. The list follows the rows once a tick, so
+// its items still count rows the drain thread dropped since then.
+static const MonitorRow* rowOfItem(int item)
+{
+    return monitorRow(&monitorRows, item - monitorRows.dropped);
+}
+
+int copyShownRecord(int item, CaptureRecord* record)
+{
+    RowsLocked lock;
+    const MonitorRow* shown = rowOfItem(item);
+    if (!shown)
+        return 0;
+    *record = shown->record;
+    return 1;
+}
+
+void copyShownRows(MonitorRows* rows)
+{
+    RowsLocked lock;
+    *rows = monitorRows;
 }
 
 static void writeCaptureCommand(int command)
@@ -49,48 +138,73 @@ static void showCaptureState(HWND dialog)
     EnableWindow(losing, FALSE);
 }
 
-static void setCell(HWND list, int row, int column, const char* text)
+// The list's rows hold no text of their own: every cell is asked for
+// (LPSTR_TEXTCALLBACK) and built from the row's record. A tick therefore
+// touches the list only for rows it gains, never for what it already shows.
+static int insertCallbackRow(HWND list, int row)
 {
-    LVITEMA cell = {};
-    cell.iSubItem = column;
-    cell.pszText = const_cast<char*>(text);
-    SendMessageA(list, LVM_SETITEMTEXTA, (WPARAM)row, (LPARAM)&cell);
-}
-
-// The list being filled by one tick. Its drawing is held back from the first
-// new row on: a row at a time, the list would repaint and rescroll for each.
-struct RowBatch {
-    HWND list;
-    int frozen;
-};
-
-// Adds the list row of one record; the cell texts are built in the shared scratch buffer.
-static int appendMonitorRow(void* context, int row, int number, int slot, int dropOldest)
-{
-    RowBatch* batch = static_cast<RowBatch*>(context);
-    const PortEntry* entry = monitoredPortEntry();
-    if (!batch->frozen) {
-        SendMessageA(batch->list, WM_SETREDRAW, FALSE, 0);
-        batch->frozen = 1;
-    }
-    if (dropOldest)
-        SendMessageA(batch->list, LVM_DELETEITEM, 0, 0);
-    if (!entry)
-        return 0;
-
-    formatMonitorCell(entry, slot, number, MONITOR_COL_NUMBER, textScratch, TEXT_SCRATCH_SIZE);
     LVITEMA item = {};
     item.mask = LVIF_TEXT;
     item.iItem = row;
-    item.pszText = textScratch;
-    const int added = (int)SendMessageA(batch->list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+    item.pszText = LPSTR_TEXTCALLBACK;
+    const int added = (int)SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
     if (added < 0)
         return 0;
     for (int column = MONITOR_COL_TIME; column < MONITOR_COLUMNS; column++) {
-        formatMonitorCell(entry, slot, number, column, textScratch, TEXT_SCRATCH_SIZE);
-        setCell(batch->list, added, column, textScratch);
+        LVITEMA cell = {};
+        cell.iSubItem = column;
+        cell.pszText = LPSTR_TEXTCALLBACK;
+        SendMessageA(list, LVM_SETITEMTEXTA, (WPARAM)added, (LPARAM)&cell);
     }
     return 1;
+}
+
+// Rows that fell off the front moved every row up by `dropped`: the
+// selection, focus and mark move with their record, and go with it.
+static void moveMarks(HWND list, int dropped)
+{
+    const int selected = (int)SendMessageA(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
+    const int focused = (int)SendMessageA(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_FOCUSED);
+    const int mark = (int)SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0);
+    if (selected < 0 && focused < 0 && mark < 0)
+        return;
+    // Single selection: one row at most holds each state.
+    LVITEMA none = {};
+    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    if (selected >= 0)
+        SendMessageA(list, LVM_SETITEMSTATE, (WPARAM)selected, (LPARAM)&none);
+    if (focused >= 0 && focused != selected)
+        SendMessageA(list, LVM_SETITEMSTATE, (WPARAM)focused, (LPARAM)&none);
+    if (focused - dropped >= 0) {
+        LVITEMA focus = {};
+        focus.stateMask = focus.state = LVIS_FOCUSED;
+        SendMessageA(list, LVM_SETITEMSTATE, (WPARAM)(focused - dropped), (LPARAM)&focus);
+    }
+    if (selected - dropped >= 0) {
+        LVITEMA select = {};
+        select.stateMask = select.state = LVIS_SELECTED;
+        SendMessageA(list, LVM_SETITEMSTATE, (WPARAM)(selected - dropped), (LPARAM)&select);
+    }
+    SendMessageA(list, LVM_SETSELECTIONMARK, 0, mark - dropped >= 0 ? mark - dropped : -1);
+}
+
+// Brings the list to the rows after a tick. A row the list refuses stays in
+// the rows and is inserted on a later tick.
+static void followRows(HWND list, MonitorRows* rows)
+{
+    const int dropped = rows->dropped;
+    rows->dropped = 0;
+    int items = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+    if (dropped == 0 && items >= rows->count)
+        return;
+    // Held back for the whole tick: a row at a time, the list would repaint for each.
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    if (dropped > 0)
+        moveMarks(list, dropped);
+    while (items < rows->count && insertCallbackRow(list, items))
+        items++;
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
 }
 
 void pollCapture(HWND dialog)
@@ -98,21 +212,45 @@ void pollCapture(HWND dialog)
     showCaptureState(dialog);
     if (!monitorList)
         return;
-    RowBatch batch = {monitorList, 0};
-    pollCaptureRing(monitoredPortEntry(), &monitorRows, appendMonitorRow, &batch);
-    if (!batch.frozen)
-        return;
-    SendMessageA(monitorList, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(monitorList, nullptr, TRUE);
+    RowsLocked lock;
+    pollCaptureRing(monitoredPortEntry(), &monitorRows);
+    followRows(monitorList, &monitorRows);
 }
 
-void renderRecordDetail(HWND dialog, int slot)
+void renderRecordDetail(HWND dialog, const CaptureRecord* record)
 {
-    const PortEntry* entry = monitoredPortEntry();
     textScratch[0] = '\0';
-    if (entry && slot >= 0)
-        formatRecordDetail(entry, slot, textScratch, TEXT_SCRATCH_SIZE);
+    if (record)
+        formatRecordDetail(record, textScratch, TEXT_SCRATCH_SIZE);
     SetDlgItemTextA(dialog, IDC_MONITOR_DETAIL, textScratch);
+}
+
+// A cell the list asks for, built from its row's record.
+static void cellText(int item, int column, char* out, int outSize)
+{
+    RowsLocked lock;
+    const MonitorRow* shown = rowOfItem(item);
+    const PortEntry* entry = monitoredPortEntry();
+    out[0] = '\0';
+    if (shown && entry)
+        formatMonitorCell(entry, &shown->record, shown->number, column, out, outSize);
+}
+
+static void answerCellRequest(const NMHDR* header)
+{
+    if (header->code == LVN_GETDISPINFOA) {
+        const NMLVDISPINFOA* info = reinterpret_cast<const NMLVDISPINFOA*>(header);
+        if ((info->item.mask & LVIF_TEXT) && info->item.pszText && info->item.cchTextMax > 0)
+            cellText(info->item.iItem, info->item.iSubItem, info->item.pszText, info->item.cchTextMax);
+        return;
+    }
+    const NMLVDISPINFOW* info = reinterpret_cast<const NMLVDISPINFOW*>(header);
+    if (!(info->item.mask & LVIF_TEXT) || !info->item.pszText || info->item.cchTextMax <= 0)
+        return;
+    cellText(info->item.iItem, info->item.iSubItem, textScratch, TEXT_SCRATCH_SIZE);
+    if (!MultiByteToWideChar(CP_ACP, 0, textScratch, -1, info->item.pszText, info->item.cchTextMax))
+        info->item.pszText[0] = L'\0';
+    info->item.pszText[info->item.cchTextMax - 1] = L'\0';
 }
 
 static void addColumns(HWND list)
@@ -146,7 +284,10 @@ static void setDetailFont(HWND dialog)
 
 static void initMonitor(HWND dialog)
 {
-    monitorRowsClear(&monitorRows);
+    {
+        RowsLocked lock;
+        monitorRowsClear(&monitorRows);
+    }
     monitorList = GetDlgItem(dialog, IDC_MONITOR_LIST);
     showCaptureState(dialog);
     addColumns(monitorList);
@@ -154,12 +295,14 @@ static void initMonitor(HWND dialog)
                  LVS_EX_FULLROWSELECT);
     setDetailFont(dialog);
     SetTimer(dialog, MONITOR_TIMER_ID, MONITOR_TIMER_PERIOD_MS, nullptr);
+    startDrain();
 }
 
 static void clearMonitor(HWND dialog)
 {
     writeCaptureCommand(CAPTURE_CLEAR);
     SetDlgItemTextA(dialog, IDC_MONITOR_DETAIL, "");
+    RowsLocked lock;
     SendMessageA(monitorList, LVM_DELETEALLITEMS, 0, 0);
     monitorRowsClear(&monitorRows);
 }
@@ -173,6 +316,7 @@ static void closeMonitor(HWND dialog, int command)
         windowSettings.columnWidths[MONITOR_WIDTH_SLOT + c] =
             (int32_t)SendMessageA(monitorList, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
     writeCaptureCommand(CAPTURE_STOP);
+    stopDrain();
     monitorList = nullptr;
     KillTimer(dialog, MONITOR_TIMER_ID);
     EndDialog(dialog, command);
@@ -195,11 +339,19 @@ static int measureMonitorRow(HWND dialog, MEASUREITEMSTRUCT* measure)
 
 static void onListNotify(HWND dialog, const NMHDR* header)
 {
-    if (header->idFrom != IDC_MONITOR_LIST || header->code != LVN_ITEMCHANGED)
+    if (header->idFrom != IDC_MONITOR_LIST)
+        return;
+    if (header->code == LVN_GETDISPINFOA || header->code == LVN_GETDISPINFOW) {
+        answerCellRequest(header);
+        return;
+    }
+    if (header->code != LVN_ITEMCHANGED)
         return;
     const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(header);
-    if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED))
-        renderRecordDetail(dialog, monitorRowSlot(&monitorRows, change->iItem));
+    if (!(change->uChanged & LVIF_STATE) || !(change->uNewState & LVIS_SELECTED))
+        return;
+    CaptureRecord record;
+    renderRecordDetail(dialog, copyShownRecord(change->iItem, &record) ? &record : nullptr);
 }
 
 static void onCommand(HWND dialog, int command)
@@ -253,6 +405,7 @@ INT_PTR CALLBACK monitorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         onCommand(dialog, LOWORD(wParam));
         return TRUE;
     case WM_NCDESTROY:
+        stopDrain();
         if (detailFont)
             DeleteObject(detailFont);
         detailFont = nullptr;

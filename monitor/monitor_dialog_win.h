@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include "monitor/monitor_rows.h"
 #include "ports/port_table.h"
 
 enum { MONITOR_TIMER_ID = 1, MONITOR_TIMER_PERIOD_MS = 1 };
@@ -15,8 +16,15 @@ void openMonitorDialog(HWND owner);
 PortEntry* monitoredPortEntry();
 
 // One timer tick: sets Start and Stop from the host's captureActive and, while
-// capturing, appends a row for every record the host wrote since the last tick.
+// capturing, takes every record the host wrote since the last tick into a row.
 void pollCapture(HWND dialog);
 
-// Shows the dump of ring slot `slot` in the detail box; a slot of -1 empties it.
-void renderRecordDetail(HWND dialog, int slot);
+// Shows the dump of record in the detail box; null empties it.
+void renderRecordDetail(HWND dialog, const CaptureRecord* record);
+
+// Copies the record that list item `item` of the Monitor shows; 0 when it
+// shows none. Safe while the drain thread takes records.
+int copyShownRecord(int item, CaptureRecord* record);
+
+// Copies the Monitor's rows as they are now.
+void copyShownRows(MonitorRows* rows);

@@ -2,17 +2,14 @@
 #include "monitor/monitor_paint_win.h"
 
 #include "app/app.h"
-#include "monitor/monitor_rows.h"
+#include "monitor/monitor_dialog_win.h"
 #include "ui/list_paint_win.h"
 
-// Read from the ring at drawing time: a slot the host reused shows its newer record.
+// The tint follows the row's own record.
 static void monitorRowColours(void*, int row, COLORREF* text, COLORREF* background)
 {
-    const int slot = monitorRowSlot(&monitorRows, row);
-    const bool known = slot >= 0 && portTable && monitoredEntry >= 0 &&
-                       monitoredEntry < PORT_TABLE_ENTRIES;
-    if (known &&
-        readShared(&portTable->entries[monitoredEntry].captureRing[slot].recordDirection) != 0) {
+    CaptureRecord record;
+    if (copyShownRecord(row, &record) && record.recordDirection != 0) {
         *text = RGB(0, 0, 0);
         *background = RX_ROW_BACKGROUND;
         return;

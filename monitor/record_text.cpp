@@ -116,17 +116,11 @@ int formatRecordDetail(const CaptureRecord* record, char* out, int outSize)
     return b.length;
 }
 
-int formatRecordDetail(const PortEntry* entry, int slot, char* out, int outSize)
+int formatLogRecord(const PortEntry* entry, const CaptureRecord* shown, int number, char* out,
+                    int outSize)
 {
     CaptureRecord record;
-    snapshotRecord(&entry->captureRing[ringSlot(slot)], &record);
-    return formatRecordDetail(&record, out, outSize);
-}
-
-int formatLogRecord(const PortEntry* entry, int slot, int number, char* out, int outSize)
-{
-    CaptureRecord record;
-    snapshotRecord(&entry->captureRing[ringSlot(slot)], &record);
+    snapshotRecord(shown, &record);
     const double seconds =
         recordSeconds(record.recordTime, entry->captureStartTime, entry->captureTickRate);
 
@@ -153,19 +147,19 @@ int formatLogRecord(const PortEntry* entry, int slot, int number, char* out, int
     return b.length;
 }
 
-int renderLogRecord(const PortEntry* entry, int slot, int number, FILE* file)
+int renderLogRecord(const PortEntry* entry, const CaptureRecord* record, int number, FILE* file)
 {
     char text[RECORD_TEXT_BYTES];
-    const int length = formatLogRecord(entry, slot, number, text, sizeof text);
+    const int length = formatLogRecord(entry, record, number, text, sizeof text);
     // Written by length, never through a format: traffic may hold '%'.
     return fwrite(text, 1, (size_t)length, file) == (size_t)length ? 1 : 0;
 }
 
-int formatMonitorCell(const PortEntry* entry, int slot, int number, int column, char* out,
-                      int outSize)
+int formatMonitorCell(const PortEntry* entry, const CaptureRecord* shown, int number, int column,
+                      char* out, int outSize)
 {
     CaptureRecord record;
-    snapshotRecord(&entry->captureRing[ringSlot(slot)], &record);
+    snapshotRecord(shown, &record);
     TextBuilder b;
     textBegin(&b, out, outSize);
     switch (column) {

@@ -41,16 +41,16 @@ int dataPreview(const CaptureRecord* record, char* out, int outSize);
 // The detail box's HEX and ASCII dump, CR LF line ends.
 int formatRecordDetail(const CaptureRecord* record, char* out, int outSize);
 
-// The dump of ring slot `slot` of entry, read once from the ring.
-int formatRecordDetail(const PortEntry* entry, int slot, char* out, int outSize);
+// The texts below take a record of a row or of the ring: it is read once.
+// entry gives the capture's start time and tick rate.
 
-// The log entry of ring slot `slot` of entry, numbered `number`.
-int formatLogRecord(const PortEntry* entry, int slot, int number, char* out, int outSize);
+// The log entry of record, numbered `number`.
+int formatLogRecord(const PortEntry* entry, const CaptureRecord* record, int number, char* out,
+                    int outSize);
 
 // Writes that log entry to file exactly as built; 1 when fully written.
-int renderLogRecord(const PortEntry* entry, int slot, int number, FILE* file);
+int renderLogRecord(const PortEntry* entry, const CaptureRecord* record, int number, FILE* file);
 
-// The Monitor list's cell `column` for the record of ring slot `slot`,
-// shown as row number `number`.
-int formatMonitorCell(const PortEntry* entry, int slot, int number, int column, char* out,
-                      int outSize);
+// The Monitor list's cell `column` for record, shown as row number `number`.
+int formatMonitorCell(const PortEntry* entry, const CaptureRecord* record, int number, int column,
+                      char* out, int outSize);

@@ -7,7 +7,7 @@ int writeTrafficLog(FILE* file, const PortEntry* entry, const MonitorRows* rows)
 {
     int ok = 1;
     for (int row = 0; row < rows->count; row++) {
-        if (!renderLogRecord(entry, monitorRowSlot(rows, row), row, file))
+        if (!renderLogRecord(entry, &monitorRow(rows, row)->record, row, file))
             ok = 0;
     }
     return ok;

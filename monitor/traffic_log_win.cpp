@@ -45,9 +45,13 @@ static int confirmReplace(HWND owner, const char* path)
     return MessageBoxA(owner, text, "Save File ...", MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
+// The rows as they were when Save was pressed; the drain thread may go on meanwhile.
+static MonitorRows savedRows;
+
 int saveTrafficLog(HWND owner)
 {
-    if (monitorRows.count < 1)
+    copyShownRows(&savedRows);
+    if (savedRows.count < 1)
         return 0;
     const PortEntry* entry = monitoredPortEntry();
     if (!entry)
@@ -68,5 +72,5 @@ int saveTrafficLog(HWND owner)
         return 0;
     if (mendDefaultExtension(path, sizeof path) && !confirmReplace(owner, path))
         return 0;
-    return saveTrafficLogTo(path, entry, &monitorRows);
+    return saveTrafficLogTo(path, entry, &savedRows);
 }

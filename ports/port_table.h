@@ -53,7 +53,7 @@ struct PortEntry {
     uint8_t comParity;
     uint8_t comDataBits;
     uint8_t comOpen;
-    uint32_t reserved;
+    uint32_t captureDropped;   // host: records dropped on a full ring; the manager never reads it
     int64_t rxBytes;           // host; the manager zeroes it
     int64_t txBytes;
     int32_t captureWriteIndex; // host
@@ -91,7 +91,7 @@ static_assert(offsetof(PortEntry, comStopBits) == 280, "PortEntry layout");
 static_assert(offsetof(PortEntry, comParity) == 281, "PortEntry layout");
 static_assert(offsetof(PortEntry, comDataBits) == 282, "PortEntry layout");
 static_assert(offsetof(PortEntry, comOpen) == 283, "PortEntry layout");
-static_assert(offsetof(PortEntry, reserved) == 284, "PortEntry layout");
+static_assert(offsetof(PortEntry, captureDropped) == 284, "PortEntry layout");
 static_assert(offsetof(PortEntry, rxBytes) == 288, "PortEntry layout");
 static_assert(offsetof(PortEntry, txBytes) == 296, "PortEntry layout");
 static_assert(offsetof(PortEntry, captureWriteIndex) == 304, "PortEntry layout");

@@ -199,10 +199,49 @@ TEST(HostCapture, StartStopClearAndRecords)
     // The ring wraps after 1023; a foreign index is brought back into the ring.
     e->captureCommand = CAPTURE_START;
     serviceCaptureCommand(e, 9000, 10);
+    e->captureReadIndex = 7;
     e->captureWriteIndex = 1023;
     captureTraffic(e, 0, data, 2, 9001);
     EXPECT_EQ(0, e->captureWriteIndex);
     e->captureWriteIndex = 5000;
     captureTraffic(e, 0, data, 2, 9002);
     EXPECT_EQ((5000 % 1024) + 1, e->captureWriteIndex);
+}
+
+// The Monitor reads behind the host: a full ring keeps the unread records
+// and drops (and counts) the new ones, so a lap never makes it look empty.
+TEST(HostCapture, FullRingDropsTheNewRecordInsteadOfLapping)
+{
+    TablePtr t = newTable();
+    PortEntry* e = &t->entries[0];
+    e->captureCommand = CAPTURE_START;
+    serviceCaptureCommand(e, 0, 1000);
+    uint8_t byte = 0;
+    for (int n = 0; n < CAPTURE_RING_SLOTS - 1; n++, byte++)
+        captureTraffic(e, 1, &byte, 1, n);
+    ASSERT_EQ(CAPTURE_RING_SLOTS - 1, e->captureWriteIndex);
+    EXPECT_EQ(0u, e->captureDropped);
+
+    // 1023 unread records fill the ring; the next ones are dropped.
+    e->captureRing[CAPTURE_RING_SLOTS - 1].recordLength = 0;
+    byte = 0xEE;
+    captureTraffic(e, 0, &byte, 1, 5000);
+    captureTraffic(e, 0, &byte, 1, 5001);
+    EXPECT_EQ(CAPTURE_RING_SLOTS - 1, e->captureWriteIndex) << "no lap onto the read slot";
+    EXPECT_EQ(2u, e->captureDropped);
+    EXPECT_EQ(0u, e->captureRing[CAPTURE_RING_SLOTS - 1].recordLength);
+    EXPECT_EQ(0, e->captureRing[0].recordData[0]) << "the oldest unread record is kept";
+
+    // A chunk split into records loses only what does not fit.
+    e->captureReadIndex = 2;
+    std::vector<uint8_t> big(3 * CAPTURE_DATA_BYTES, 0x33);
+    captureTraffic(e, 1, big.data(), big.size(), 6000);
+    EXPECT_EQ(1, e->captureWriteIndex);
+    EXPECT_EQ(3u, e->captureDropped);
+    EXPECT_EQ((uint32_t)CAPTURE_DATA_BYTES, e->captureRing[0].recordLength);
+
+    // Clear empties the ring and its count.
+    e->captureCommand = CAPTURE_CLEAR;
+    serviceCaptureCommand(e, 7000, 1000);
+    EXPECT_EQ(0u, e->captureDropped);
 }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -28,50 +27,25 @@ struct Host {
     void startAt(int slot) { entry->captureWriteIndex = entry->captureReadIndex = slot; }
 };
 
-// Stands in for the list view: rows of (number, slot).
-struct FakeList {
-    struct Row { int number; int slot; };
-    std::deque<Row> rows;
-    int refuseAfter = -1;  // appends accepted before refusing, -1 for never
-    int deletedFirst = -1; // number of the first row ever deleted
-
-    static int append(void* context, int row, int number, int slot, int dropOldest)
-    {
-        FakeList* list = static_cast<FakeList*>(context);
-        if (dropOldest) {
-            if (list->deletedFirst < 0)
-                list->deletedFirst = list->rows.front().number;
-            list->rows.pop_front();
-        }
-        if (list->refuseAfter == 0)
-            return 0;
-        if (list->refuseAfter > 0)
-            list->refuseAfter--;
-        EXPECT_EQ((int)list->rows.size(), row) << "row index must be the end of the list";
-        list->rows.push_back({number, slot});
-        return 1;
-    }
-};
-
 struct Monitor {
     Host host;
-    FakeList list;
-    MonitorRows rows;
-    Monitor() { monitorRowsClear(&rows); }
-    int poll() { return pollCaptureRing(host.entry.get(), &rows, FakeList::append, &list); }
-    std::vector<int> slots() const
+    std::unique_ptr<MonitorRows> rows{new MonitorRows()};
+    Monitor() { monitorRowsClear(rows.get()); }
+    int poll() { return pollCaptureRing(host.entry.get(), rows.get()); }
+    // The first data byte of each row's record, and each row's "#".
+    std::vector<int> firstBytes() const
     {
         std::vector<int> v;
-        for (int r = 0; r < rows.count; r++)
-            v.push_back(monitorRowSlot(&rows, r));
+        for (int r = 0; r < rows->count; r++)
+            v.push_back(monitorRow(rows.get(), r)->record.recordData[0]);
         return v;
     }
-    // The rows model and the list agree row by row.
-    void expectInStep() const
+    std::vector<int> numbers() const
     {
-        ASSERT_EQ((int)list.rows.size(), rows.count);
-        for (int r = 0; r < rows.count; r++)
-            ASSERT_EQ(list.rows[r].slot, monitorRowSlot(&rows, r)) << "row " << r;
+        std::vector<int> v;
+        for (int r = 0; r < rows->count; r++)
+            v.push_back(monitorRow(rows.get(), r)->number);
+        return v;
     }
 };
 
@@ -82,11 +56,11 @@ TEST(CapturePoll, TakesPendingRecordsInOrder)
     m.host.write(0xA1);
     m.host.write(0xA2);
     EXPECT_EQ(3, m.poll());
-    EXPECT_EQ((std::vector<int>{0, 1, 2}), m.slots());
+    EXPECT_EQ((std::vector<int>{0xA0, 0xA1, 0xA2}), m.firstBytes());
+    EXPECT_EQ((std::vector<int>{0, 1, 2}), m.numbers());
     EXPECT_EQ(3, m.host.entry->captureReadIndex);
-    EXPECT_EQ(3, m.rows.shownCount);
+    EXPECT_EQ(3, m.rows->shownCount);
     EXPECT_EQ(0, m.poll()) << "an empty ring adds nothing";
-    m.expectInStep();
 }
 
 TEST(CapturePoll, NothingIsReadWhileCaptureIsInactive)
@@ -109,7 +83,7 @@ TEST(CapturePoll, WrapsPastTheRingEnd)
     m.host.write(3);
     ASSERT_EQ(2, m.host.entry->captureWriteIndex);
     EXPECT_EQ(3, m.poll());
-    EXPECT_EQ((std::vector<int>{1023, 0, 1}), m.slots());
+    EXPECT_EQ((std::vector<int>{1, 2, 3}), m.firstBytes());
     EXPECT_EQ(2, m.host.entry->captureReadIndex);
 }
 
@@ -121,33 +95,15 @@ TEST(CapturePoll, EmptySlotMakesNoRowAndShiftsNothing)
     m.host.skipEmpty();
     m.host.write(0x12);
     EXPECT_EQ(2, m.poll());
-    EXPECT_EQ(2, m.rows.shownCount);
+    EXPECT_EQ(2, m.rows->shownCount);
     EXPECT_EQ(703, m.host.entry->captureReadIndex);
-    // Each row keeps the slot it shows, whatever lies between.
-    EXPECT_EQ((std::vector<int>{700, 702}), m.slots());
-    EXPECT_EQ(0, m.list.rows[0].number);
-    EXPECT_EQ(1, m.list.rows[1].number);
-    // Where the gap-free arithmetic goes wrong, the rows do not.
-    EXPECT_EQ(701, rowSlot(m.host.entry->captureReadIndex, m.rows.shownCount, 0));
+    EXPECT_EQ((std::vector<int>{0x10, 0x12}), m.firstBytes());
+    EXPECT_EQ((std::vector<int>{0, 1}), m.numbers());
 }
 
-TEST(CapturePoll, RefusedRowStopsTickAndIsTakenNextTime)
-{
-    Monitor m;
-    for (int i = 0; i < 5; i++)
-        m.host.write((uint8_t)i);
-    m.list.refuseAfter = 2;
-    EXPECT_EQ(2, m.poll());
-    EXPECT_EQ(2, m.host.entry->captureReadIndex) << "the refused slot stays unread";
-    EXPECT_EQ(2, m.rows.shownCount);
-    m.list.refuseAfter = -1;
-    EXPECT_EQ(3, m.poll());
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4}), m.slots());
-    EXPECT_EQ(4, m.list.rows.back().number);
-    m.expectInStep();
-}
-
-TEST(CapturePoll, KeepsNewest1024Rows)
+// The host reuses a slot as soon as the Monitor has read past it: each row
+// keeps the record it was made from.
+TEST(CapturePoll, KeepsNewest1024RowsEachWithItsOwnRecord)
 {
     Monitor m;
     // 1030 records in ticks of 100, the ring wrapping under the host.
@@ -156,48 +112,32 @@ TEST(CapturePoll, KeepsNewest1024Rows)
             m.host.write((uint8_t)sent);
         m.poll();
     }
-    EXPECT_EQ(1024, m.rows.count);
-    EXPECT_EQ(1030, m.rows.shownCount);
-    EXPECT_EQ(0, m.list.deletedFirst) << "row 0 goes first";
-    EXPECT_EQ(6, m.list.rows.front().number);
-    EXPECT_EQ(1029, m.list.rows.back().number);
-    EXPECT_EQ(6, monitorRowSlot(&m.rows, 0));
-    EXPECT_EQ(1029 % 1024, monitorRowSlot(&m.rows, 1023));
-    m.expectInStep();
-}
-
-TEST(CapturePoll, RefusalWhileFullKeepsListAndRowsInStep)
-{
-    Monitor m;
-    for (int i = 0; i < 1000; i++)
-        m.host.write(1);
-    m.poll();
-    for (int i = 0; i < 24; i++)
-        m.host.write(1);
-    m.poll();
-    ASSERT_EQ(1024, m.rows.count);
-    m.host.write(2);
-    m.list.refuseAfter = 0;
-    EXPECT_EQ(0, m.poll());
-    EXPECT_EQ(1023, m.rows.count);
-    m.expectInStep();
-    m.list.refuseAfter = -1;
-    EXPECT_EQ(1, m.poll());
-    EXPECT_EQ(1024, m.rows.count);
-    EXPECT_EQ(1024, m.list.rows.back().number);
-    m.expectInStep();
+    EXPECT_EQ(1024, m.rows->count);
+    EXPECT_EQ(1030, m.rows->shownCount);
+    EXPECT_EQ(6, m.rows->dropped) << "rows 0 to 5 went, oldest first";
+    std::vector<int> numbers = m.numbers(), bytes = m.firstBytes();
+    for (int r = 0; r < 1024; r++) {
+        ASSERT_EQ(r + 6, numbers[r]) << "row " << r;
+        ASSERT_EQ((r + 6) & 0xFF, bytes[r]) << "row " << r;
+    }
+    // Slot 6 holds row 0's record until the host writes there again.
+    m.host.write(0xEE);
+    m.host.entry->captureRing[6].recordData[0] = 0xEE;
+    EXPECT_EQ(6, monitorRow(m.rows.get(), 0)->record.recordData[0]);
 }
 
 TEST(CapturePoll, IndicesOutsideTheRingStayInsideIt)
 {
     Monitor m;
     // A read index of 1024 + 1020 is slot 1020; a write index of -1 is slot 1023.
-    for (int s = 1020; s < 1023; s++)
+    for (int s = 1020; s < 1023; s++) {
         m.host.entry->captureRing[s].recordLength = 1;
+        m.host.entry->captureRing[s].recordData[0] = (uint8_t)s;
+    }
     m.host.entry->captureReadIndex = 1024 + 1020;
     m.host.entry->captureWriteIndex = -1;
     EXPECT_EQ(3, m.poll());
-    EXPECT_EQ((std::vector<int>{1020, 1021, 1022}), m.slots());
+    EXPECT_EQ((std::vector<int>{1020 & 0xFF, 1021 & 0xFF, 1022 & 0xFF}), m.firstBytes());
     EXPECT_EQ(1023, m.host.entry->captureReadIndex);
 
     // An index that only differs by whole turns of the ring means nothing is pending.
@@ -206,40 +146,32 @@ TEST(CapturePoll, IndicesOutsideTheRingStayInsideIt)
     EXPECT_EQ(0, m.poll());
     EXPECT_EQ(5, m.host.entry->captureReadIndex) << "stored back in range";
 
-    // A full pass at worst, however garbled: every slot non-empty, write one behind read.
+    // A full pass at worst, however garbled: every slot non-empty, write one
+    // behind read; a length beyond the record is cut to it.
     for (int s = 0; s < CAPTURE_RING_SLOTS; s++)
         m.host.entry->captureRing[s].recordLength = 0x7FFFFFFF;
     m.host.entry->captureWriteIndex = 4;
     EXPECT_EQ(1023, m.poll());
+    EXPECT_EQ((uint32_t)CAPTURE_DATA_BYTES, monitorRow(m.rows.get(), 1023)->record.recordLength);
 }
 
 TEST(MonitorRowsModel, ClearRestartsNumbering)
 {
-    MonitorRows rows;
-    monitorRowsClear(&rows);
-    EXPECT_EQ(-1, monitorRowSlot(&rows, 0));
-    EXPECT_EQ(0, monitorRowsAppend(&rows, 5));
-    EXPECT_EQ(1, monitorRowsAppend(&rows, 1024 + 6));
-    EXPECT_EQ(6, monitorRowSlot(&rows, 1));
-    EXPECT_EQ(-1, monitorRowSlot(&rows, 2));
-    EXPECT_EQ(-1, monitorRowSlot(&rows, -1));
-    monitorRowsClear(&rows);
-    EXPECT_EQ(0, rows.count);
-    EXPECT_EQ(0, rows.shownCount);
-    monitorRowsDropOldest(&rows);
-    EXPECT_EQ(0, rows.count);
-}
-
-TEST(RowSlot, GapFreeArithmetic)
-{
-    // 10 shown, read index 4 after a wrap.
-    EXPECT_EQ(1018, rowSlot(4, 10, 0));
-    EXPECT_EQ(3, rowSlot(4, 10, 9));
-    EXPECT_EQ(0, rowSlot(10, 10, 0));
-    // 1024 or more shown: the oldest row is the slot at the read index.
-    EXPECT_EQ(4, rowSlot(4, 1030, 0));
-    EXPECT_EQ(3, rowSlot(4, 1030, 1023));
-    EXPECT_EQ(5, rowSlot(4, INT32_MAX, 1));
+    std::unique_ptr<MonitorRows> rows(new MonitorRows());
+    monitorRowsClear(rows.get());
+    EXPECT_EQ(nullptr, monitorRow(rows.get(), 0));
+    CaptureRecord record = {};
+    record.recordLength = 1;
+    EXPECT_EQ(0, monitorRowsAppend(rows.get(), &record));
+    EXPECT_EQ(1, monitorRowsAppend(rows.get(), &record));
+    EXPECT_EQ(1, monitorRow(rows.get(), 1)->number);
+    EXPECT_EQ(nullptr, monitorRow(rows.get(), 2));
+    EXPECT_EQ(nullptr, monitorRow(rows.get(), -1));
+    monitorRowsClear(rows.get());
+    EXPECT_EQ(0, rows->count);
+    EXPECT_EQ(0, rows->shownCount);
+    EXPECT_EQ(0, monitorRowsAppend(rows.get(), &record));
+    EXPECT_EQ(0, monitorRow(rows.get(), 0)->number);
 }
 
 }  // namespace

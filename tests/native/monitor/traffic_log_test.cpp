@@ -37,7 +37,8 @@ struct LogFile {
 
 struct Ring {
     std::unique_ptr<PortEntry> entry{new PortEntry()};
-    MonitorRows rows;
+    std::unique_ptr<MonitorRows> shown{new MonitorRows()};
+    MonitorRows& rows = *shown;
     Ring()
     {
         monitorRowsClear(&rows);
@@ -49,12 +50,12 @@ struct Ring {
         CaptureRecord& r = entry->captureRing[slot];
         r.recordLength = 1;
         r.recordData[0] = byte;
-        monitorRowsAppend(&rows, slot);
+        monitorRowsAppend(&rows, &r);
     }
     std::string entryText(int slot, int number) const
     {
         char out[RECORD_TEXT_BYTES];
-        int n = formatLogRecord(entry.get(), slot, number, out, sizeof out);
+        int n = formatLogRecord(entry.get(), &entry->captureRing[slot], number, out, sizeof out);
         return std::string(out, n);
     }
 };

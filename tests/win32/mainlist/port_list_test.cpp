@@ -234,6 +234,7 @@ TEST_F(PortListTest, DeleteRefusedWhileOpenThenDoneWithTheHostsAnswer)
 {
     std::vector<SeenBox> boxes;
     int rowsAfter = -1;
+    std::string rowLeft;
     int code = runManagerWith([&](HWND w) {
         HWND list = GetDlgItem(w, IDC_PORT_LIST);
         present(0, "COM41");
@@ -263,6 +264,7 @@ TEST_F(PortListTest, DeleteRefusedWhileOpenThenDoneWithTheHostsAnswer)
         host.join();
         EXPECT_EQ(0u, e->inUse);
         rowsAfter = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+        rowLeft = listCell(list, 0, 0);
         PostMessageA(w, WM_CLOSE, 0, 0);
     });
     EXPECT_EQ(0, code);
@@ -271,6 +273,7 @@ TEST_F(PortListTest, DeleteRefusedWhileOpenThenDoneWithTheHostsAnswer)
     EXPECT_EQ("error", boxes[0].icon);
     EXPECT_EQ("Error", boxes[0].caption);
     EXPECT_EQ(1, rowsAfter);
+    EXPECT_EQ("COM41", rowLeft) << "the marked row went, not another";
 }
 
 // The slow one: a host that never answers gives up after 260 polls.

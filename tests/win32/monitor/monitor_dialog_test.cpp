@@ -200,11 +200,18 @@ TEST_F(MonitorTest, KeepsTheNewest1024RowsNumberedOn)
         for (uint32_t n = 0; n < 1030; n++) {
             if (n == 600) {
                 ASSERT_TRUE(drained());
+                selectRow(d, 100);
+                SendMessageA(listOf(d), LVM_SETSELECTIONMARK, 0, 100);
             }
             hostWrite(n % 2, numbered(n));
         }
         ASSERT_TRUE(drained());
         ASSERT_EQ(1024, rowCount(d));
+        // The selection went up with its record as the oldest rows went.
+        EXPECT_EQ(94, (int)SendMessageA(listOf(d), LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED));
+        EXPECT_EQ(94, (int)SendMessageA(listOf(d), LVM_GETSELECTIONMARK, 0, 0));
+        EXPECT_EQ("100", cell(d, 94, 0));
+        EXPECT_EQ("HEX:\r\n64 00 00 00 \r\nASCII:\r\nd???\r\n\r\n", detailText(d));
         EXPECT_EQ("6", cell(d, 0, 0));
         EXPECT_EQ("06 00 00 00 ", cell(d, 0, 4));
         EXPECT_EQ("1029", cell(d, 1023, 0));

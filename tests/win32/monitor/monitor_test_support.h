@@ -98,10 +98,14 @@ inline bool waitFor(const std::function<bool()>& done, DWORD ms = 3000)
     return done();
 }
 
-// Waits until the Monitor has taken everything the host wrote.
+// Waits until the Monitor has taken everything the host wrote and its list
+// has followed (records taken between ticks are listed on the next tick).
 inline bool drained(DWORD ms = 3000)
 {
-    return waitFor([] { return entry()->captureReadIndex == entry()->captureWriteIndex; }, ms);
+    if (!waitFor([] { return entry()->captureReadIndex == entry()->captureWriteIndex; }, ms))
+        return false;
+    pumpMessages(50);
+    return true;
 }
 
 // Colour of the list's pixel in row `row`, just inside the right edge of
