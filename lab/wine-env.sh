@@ -14,3 +14,16 @@ add_prefix_fonts() {
         cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
     fi
 }
+
+# Boots the prefix once. A 64-bit prefix runs 32-bit programs too (its
+# syswow64 half) when 32-bit Wine is installed; one booted before that gets
+# its 32-bit half added.
+boot_prefix() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i >/dev/null 2>&1 || true
+        wineserver -w
+    elif [ -x /usr/lib/wine/wine ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+        wineboot -u >/dev/null 2>&1 || true
+        wineserver -w
+    fi
+}
