@@ -5,11 +5,13 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT="$ROOT/build/bench"
 mkdir -p "$OUT"
-BIN="$ROOT/build/win64/bin"
+BUILD=$(bash "$ROOT/lab/test-build.sh")
+export BIN="$BUILD/bin"
 
 echo "machine: $(nproc) cores, $(free -h | awk '/Mem:/ {print $2}') memory, $(uname -sr)"
 echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Windows build: ${BUILD#$ROOT/}"
 echo
 
 bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench -- bash -c '
@@ -17,7 +19,7 @@ bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench -- bash -c
     wine "$0/monitor_bench.exe" 2>/dev/null | tr -d "\r" > "$1/monitor.txt"
 ' "$BIN" "$OUT"
 
-bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$ROOT/build/win64" --devsim "$ROOT/build/native/bin/devsim" \
+bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$BUILD" --devsim "$ROOT/build/native/bin/devsim" \
     -- --gtest_filter='*Scale*:*scale*' > "$OUT/scan.txt" 2>&1
 
 # The data path is timed with optimised native tools (the test build has sanitizers).
