@@ -15,15 +15,12 @@ add_prefix_fonts() {
     fi
 }
 
-# Boots the prefix once. A 64-bit prefix runs 32-bit programs too (its
-# syswow64 half) when 32-bit Wine is installed; one booted before that gets
-# its 32-bit half added.
+# Boots the prefix once. It is a 64-bit prefix; with 32-bit Wine installed
+# it runs 32-bit programs too (Wine adds that half to an older prefix by
+# itself when the installation changes).
 boot_prefix() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1 || true
-        wineserver -w
-    elif [ -x /usr/lib/wine/wine ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
-        wineboot -u >/dev/null 2>&1 || true
         wineserver -w
     fi
 }
