@@ -14,7 +14,7 @@
 #   bench/datapath.sh          (as root; prints "|" table rows and details)
 #
 # Environment: NBIN (devsim, parlo-paird; default build/native/bin), BIN (the
-# x86_64 Windows build; default build/win64/bin), DP_BENCH_WORK (work folder,
+# Windows build's bin folder; default the one lab/test-build.sh picks), DP_BENCH_WORK (work folder,
 # default build/bench/datapath), DP_SECONDS (each measurement, default 5),
 # DP_ROUNDS (how often the 128-port throughput runs, default 3: the run with
 # the median slowest port counts), DP_PATHS (which paths to run, default
@@ -24,7 +24,7 @@ set -uo pipefail
 SELF=$(readlink -f "${BASH_SOURCE[0]}")
 ROOT=$(cd "$(dirname "$SELF")/.." && pwd)
 export NBIN=${NBIN:-$ROOT/build/native/bin}
-export BIN=${BIN:-$ROOT/build/win64/bin}
+export BIN=${BIN:-$(bash "$ROOT/lab/test-build.sh")/bin}
 export DP_BENCH_WORK=${DP_BENCH_WORK:-$ROOT/build/bench/datapath}
 export DP_SECONDS=${DP_SECONDS:-5}
 DP_RESULTS=${DP_RESULTS:-$ROOT/build/bench/parts/datapath.json}

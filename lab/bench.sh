@@ -6,11 +6,13 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT="$ROOT/build/bench"
 rm -rf "$OUT/parts"
 mkdir -p "$OUT/parts"
-BIN="$ROOT/build/win64/bin"
+BUILD=$(bash "$ROOT/lab/test-build.sh")
+export BIN="$BUILD/bin"
 
 echo "machine: $(nproc) cores, $(free -h | awk '/Mem:/ {print $2}') memory, $(uname -sr)"
 echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Windows build: ${BUILD#$ROOT/}"
 echo
 
 # The manager's CPU with 128 live rows is read from /proc of its Wine process
@@ -33,7 +35,7 @@ bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench -- bash -c
     wait
 ' "$BIN" "$OUT"
 
-bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$ROOT/build/win64" --devsim "$ROOT/build/native/bin/devsim" \
+bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$BUILD" --devsim "$ROOT/build/native/bin/devsim" \
     -- --gtest_filter='*Scale*:*scale*' > "$OUT/scan.txt" 2>&1
 
 # The manager's keys for results.json.

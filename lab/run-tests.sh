@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test tier after the build: native (GoogleTest under ASan/UBSan),
 # win32 (GoogleTest under Wine), e2e (the real binaries driven from outside),
-# and a bounded fuzzing pass. Prints a count per tier and a total.
+# and a bounded fuzzing pass. Prints a count per tier and a total. The Wine
+# tiers run one Windows build, the shipped i686 one where it runs
+# (lab/test-build.sh), and the summary names it.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 LOGS="$ROOT/build/test-logs"
@@ -44,8 +46,16 @@ rc=$?
 grep -aE '^[0-9]+/[0-9]+ Test|tests passed|FAILED' "$LOGS/native.log"
 tier native $rc "$LOGS/native.log"
 
-echo "== win32 tier (Wine)"
-inlab bash "$ROOT/lab/with-wine.sh" --name win32 -- ctest --test-dir "$ROOT/build/win64" --output-on-failure -V \
+# Decided once, for every tier below.
+PARLO_TEST_BUILD=$(bash "$ROOT/lab/test-build.sh")
+export PARLO_TEST_BUILD
+case "$PARLO_TEST_BUILD" in
+    */win32) tested="i686 (build/win32, as shipped)" ;;
+    *) tested="x86_64 (build/win64)" ;;
+esac
+
+echo "== win32 tier (Wine, $tested)"
+inlab bash "$ROOT/lab/with-wine.sh" --name win32 -- ctest --test-dir "$PARLO_TEST_BUILD" --output-on-failure -V \
     > "$LOGS/win32.log" 2>&1
 rc=$?
 grep -aE '^[0-9]+/[0-9]+ Test|tests passed|FAILED' "$LOGS/win32.log"
@@ -54,7 +64,7 @@ tier win32 $rc "$LOGS/win32.log"
 echo "== win32 tier in the lab (Wine against devsim)"
 for script in "$ROOT"/tests/win32/*/run_in_lab.sh; do
     suite=$(basename "$(dirname "$script")")
-    bash "$script" --build "$ROOT/build/win64" --devsim "$ROOT/build/native/bin/devsim" \
+    bash "$script" --build "$PARLO_TEST_BUILD" --devsim "$ROOT/build/native/bin/devsim" \
         > "$LOGS/lab-$suite.log" 2>&1
     rc=$?
     grep -aE '^\[  (PASSED|FAILED)  \]|tests ran' "$LOGS/lab-$suite.log"
@@ -87,6 +97,7 @@ fi
 
 echo
 echo "== summary (logs in build/test-logs)"
+echo "Windows build tested: $tested"
 for s in "${summary[@]}"; do echo "$s"; done
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]

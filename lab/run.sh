@@ -12,7 +12,7 @@
 # the lab is taken down. Needs root (network namespaces).
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-export BIN="$ROOT/build/win64/bin"
+export BIN="$(bash "$ROOT/lab/test-build.sh")/bin"
 export NBIN="$ROOT/build/native/bin"
 SHOTS="$ROOT/build/demo"
 WORK="$ROOT/build/run"

@@ -16,8 +16,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 add_prefix_fonts
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
-wineserver -w >/dev/null 2>&1
+mkdir -p "$WINEPREFIX"
+boot_prefix
 start_wineserver
 rm -f "$WORK/paird.pid"
 "$NBIN/parlo-paird" --prefix "$WINEPREFIX" --pidfile "$WORK/paird.pid" --log "$WORK/paird.log" --state "$WORK/paird.state"

@@ -38,3 +38,13 @@ start_wineserver() {
     return 1
 }
 export -f start_wineserver
+
+# Boots the prefix once. It is a 64-bit prefix; with 32-bit Wine installed
+# it runs 32-bit programs too (Wine adds that half to an older prefix by
+# itself when the installation changes).
+boot_prefix() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i >/dev/null 2>&1 || true
+        wineserver -w
+    fi
+}

@@ -53,11 +53,8 @@ export PARLO_XVFB_PID=$xvfb_pid
 
 if [ "$fresh" = 1 ]; then rm -rf "$WINEPREFIX"; fi
 add_prefix_fonts
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
-fi
+mkdir -p "$WINEPREFIX"
+boot_prefix
 # Windows live on a Wine virtual desktop: it has a window manager of its own,
 # so activation, focus and keyboard input behave as on Windows.
 if ! grep -q '^"Desktop"="Default"' "$WINEPREFIX/user.reg" 2>/dev/null; then

@@ -15,6 +15,17 @@ int bindDriverLibrary();
 int driverLibraryBound();
 int startHostAndMapTable();
 void installHostService();
+
+enum {
+    HOST_SERVICE_NO_MANAGER = -1,   // no access to the service manager
+    HOST_SERVICE_NOT_CREATED = 0,
+    HOST_SERVICE_CREATED = 1,
+    HOST_SERVICE_EXISTED = 2,       // left as it was, and started
+};
+// Registers PARLOSVR for ParloHost.exe in directory (nullptr: no usable
+// directory) and starts it; an existing service is only started. The one
+// registration the manager and the installer share.
+int registerHostService(const char* directory);
 // Returns 1 when the pair was asked for, 0 when the driver library is not
 // loaded (no entry point is then called).
 int createPortPair(const char* comName, const char* nullName);

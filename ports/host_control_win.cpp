@@ -44,40 +44,46 @@ int buildHostServicePath(const char* directory, char* out, unsigned outSize)
     return n > 0 && (unsigned)n < outSize;
 }
 
-void installHostService()
+int registerHostService(const char* directory)
 {
-    // The longest path Windows knows, so no working directory is ever cut.
-    static char directory[32768];
-    static char path[sizeof directory + 32];
-    DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
-    int pathOk = n > 0 && n < sizeof directory && buildHostServicePath(directory, path, sizeof path);
-
+    static char path[32768 + 32];
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!manager) {
-        char text[256];
-        LoadStringA(GetModuleHandleA(nullptr), IDS_ACCESS_DENIED, text, sizeof text);
-        MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONWARNING);
-        return;
-    }
+    if (!manager)
+        return HOST_SERVICE_NO_MANAGER;
     SC_HANDLE service = OpenServiceA(manager, HOST_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (service) {
         StartServiceA(service, 0, nullptr);
         CloseServiceHandle(service);
         CloseServiceHandle(manager);
-        return;
+        return HOST_SERVICE_EXISTED;
     }
+    int pathOk = directory && buildHostServicePath(directory, path, sizeof path);
     service = pathOk ? CreateServiceA(manager, HOST_SERVICE_NAME, HOST_SERVICE_NAME, SERVICE_ALL_ACCESS,
                                       SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS,
                                       SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path, nullptr,
                                       nullptr, nullptr, nullptr, nullptr)
                      : nullptr;
-    if (!service) {
-        MessageBoxA(nullptr, "CreateService failed\n", nullptr, MB_OK);
-    } else {
+    if (service) {
         StartServiceA(service, 0, nullptr);
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+    return service ? HOST_SERVICE_CREATED : HOST_SERVICE_NOT_CREATED;
+}
+
+void installHostService()
+{
+    // The longest path Windows knows, so no working directory is ever cut.
+    static char directory[32768];
+    DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
+    int result = registerHostService(n > 0 && n < sizeof directory ? directory : nullptr);
+    if (result == HOST_SERVICE_NO_MANAGER) {
+        char text[256];
+        LoadStringA(GetModuleHandleA(nullptr), IDS_ACCESS_DENIED, text, sizeof text);
+        MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONWARNING);
+    } else if (result == HOST_SERVICE_NOT_CREATED) {
+        MessageBoxA(nullptr, "CreateService failed\n", nullptr, MB_OK);
+    }
 }
 
 int startHostAndMapTable()

@@ -2,7 +2,7 @@
 # Sourced inside lab/with-wine.sh, so WINEPREFIX and DISPLAY are set.
 
 ROOT=${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
-BIN=${BIN:-$ROOT/build/win64/bin}
+BIN=${BIN:-$(bash "$ROOT/lab/test-build.sh")/bin}
 SHOTS=${SHOTS:-$ROOT/build/e2e/shots}
 DRIVE_C="$WINEPREFIX/drive_c"
 PARLO_DIR="$DRIVE_C/parlo"

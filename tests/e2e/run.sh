@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # The e2e tier: the real binaries under Wine, driven from outside by pmauto,
 # each scenario in its own fresh prefix. Screenshots go to build/e2e/shots.
+# The binaries come from the build lab/test-build.sh picks (BIN overrides).
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+if [ -z "${BIN:-}" ]; then
+    BIN="$(bash "$ROOT/lab/test-build.sh")/bin"
+fi
+export BIN
+echo "e2e: binaries from ${BIN#$ROOT/}"
 total_passed=0
 total_failed=0
 for scenario in "$ROOT"/tests/e2e/scenario_*.sh; do

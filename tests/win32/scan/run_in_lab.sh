@@ -6,7 +6,8 @@
 #
 #   --suite NAME    run bin/win32_NAME_tests.exe (default scan); other suites'
 #                   run_in_lab.sh call this script with their name
-#   --build DIR     MinGW build tree holding the test program (default build/win64)
+#   --build DIR     MinGW build tree holding the test program (default: the
+#                   one lab/test-build.sh picks)
 #   --devsim PATH   native devsim binary (default build/native/bin/devsim)
 #   TEST-ARGS       passed to the test program (e.g. --gtest_filter=ScanLab.*)
 #
@@ -21,7 +22,7 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
 SUITE=scan
-BUILD=$ROOT/build/win64
+BUILD=""
 DEVSIM=$ROOT/build/native/bin/devsim
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -32,6 +33,7 @@ while [ $# -gt 0 ]; do
         *) echo "run_in_lab: unknown option $1" >&2; exit 2 ;;
     esac
 done
+[ -n "$BUILD" ] || BUILD=$(bash "$ROOT/lab/test-build.sh")
 # The name goes into paths and the lab's RUNID (at most 24 characters with the pid).
 [[ "$SUITE" =~ ^[a-z0-9_]{1,16}$ ]] || { echo "run_in_lab: suite must be 1-16 of [a-z0-9_]" >&2; exit 2; }
 EXE=$BUILD/bin/win32_${SUITE}_tests.exe
