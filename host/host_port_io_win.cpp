@@ -9,6 +9,7 @@
 #include "host/host_io_win.h"
 #include "host/host_logic.h"
 #include "host/link_logic.h"
+#include "host/host_ports_win.h"
 #include "host/relay_logic.h"
 #include "ports/port_table.h"
 
@@ -325,6 +326,11 @@ static int settleStart(int index, HostOp* op, BOOL done, DWORD error, int inline
     HostPort* p = &ports[index];
     int serial = op->kind == RELAY_READ_SERIAL || op->kind == RELAY_WRITE_SERIAL || op->kind == RELAY_WAIT_SERIAL;
     if (!done && error != ERROR_IO_PENDING) {
+        if (op->kind == RELAY_WAIT_SERIAL) {
+            // A platform that cannot wait on receive events: pending reads instead.
+            relaySerialWaitFailed(&p->relay);
+            return START_DONE;
+        }
         if (serial)
             lostSerial(index);
         else
@@ -479,6 +485,12 @@ static void serialDone(int index, HostOp* op, DWORD bytes, DWORD error)
 {
     HostPort* p = &ports[index];
     int current = op->generation == p->serialGeneration && p->serial != INVALID_HANDLE_VALUE;
+    if (current && error && op->kind == RELAY_WAIT_SERIAL) {
+        // Wine, for one, cannot wait on a pty-backed port: it fails (or
+        // cancels) the wait. Only closing the handle cancels it here.
+        relaySerialWaitFailed(&p->relay);
+        return;
+    }
     if (!current || error == ERROR_OPERATION_ABORTED) {
         relayAbandoned(&p->relay, op->kind);
         return;
@@ -488,7 +500,9 @@ static void serialDone(int index, HostOp* op, DWORD bytes, DWORD error)
         lostSerial(index);
         return;
     }
-    if (op->kind == RELAY_WAIT_SERIAL)
+    if (op->kind == RELAY_WAIT_SERIAL && !(p->commEvents & EV_RXCHAR))
+        relaySerialWaitFailed(&p->relay);
+    else if (op->kind == RELAY_WAIT_SERIAL)
         relaySerialWaited(&p->relay);
     else if (op->kind == RELAY_WRITE_SERIAL)
         relaySerialWritten(&p->relay, bytes);
@@ -599,6 +613,11 @@ void portResolved(int index)
 }
 
 // ---- what the table pass asks for ----
+
+const char* serialWaitName()
+{
+    return serialWaitMode == SERIAL_WAIT_EVENT ? "event" : "read";
+}
 
 void initPorts()
 {

@@ -8,6 +8,8 @@ HANDLE createPortTableSection();
 void closePortTableSection(HANDLE section);
 
 int startHostPorts();
+// How serial ports wait for data: "read" (a pending read) or "event".
+const char* serialWaitName();
 // One pass over the table; the service runs it every 20 ms.
 void serviceAllPorts();
 // Carries data until waitMs have passed or wakeHost is called.

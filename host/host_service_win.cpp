@@ -2,6 +2,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "host/host_logic.h"
@@ -25,6 +26,8 @@ static void reportStatus(DWORD state, DWORD exitCode = NO_ERROR)
     if (statusHandle)
         SetServiceStatus(statusHandle, &status);
 }
+
+static int console;
 
 static DWORD WINAPI controlHandler(DWORD control, DWORD, void*, void*)
 {
@@ -58,6 +61,8 @@ static DWORD runHost()
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     reportStatus(SERVICE_RUNNING);
+    if (console)
+        printf("ParloHost: table published; serial ports wait by %s\n", serialWaitName());
     // Data moves as it completes; the table is looked at every 20 ms.
     int64_t nextPass = 0;
     while (WaitForSingleObject(stopEvent, 0) == WAIT_TIMEOUT) {
@@ -95,6 +100,8 @@ int main(int argc, char** argv)
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     // "--console" runs the host in the foreground, for diagnosis.
     if (argc > 1 && strcmp(argv[1], "--console") == 0) {
+        console = 1;
+        setvbuf(stdout, nullptr, _IONBF, 0);
         SetConsoleCtrlHandler(consoleHandler, TRUE);
         return (int)runHost();
     }

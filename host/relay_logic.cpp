@@ -172,6 +172,13 @@ void relaySerialWaited(RelayState* r)
     r->serialEmpty = 0;
 }
 
+void relaySerialWaitFailed(RelayState* r)
+{
+    r->waiting = 0;
+    r->serialEmpty = 0;
+    r->serialWait = SERIAL_WAIT_READ;
+}
+
 void relayLinkDown(RelayState* r)
 {
     r->linkUp = 0;

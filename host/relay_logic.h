@@ -87,6 +87,9 @@ void relaySerialOpened(RelayState* r, int waitMode);
 void relaySerialEmpty(RelayState* r);
 // Event mode: the wait ended (bytes arrived, or it was woken): read again.
 void relaySerialWaited(RelayState* r);
+// Event mode: the platform could not wait (the wait failed, or ended with
+// no receive event): the port falls back to pending reads.
+void relaySerialWaitFailed(RelayState* r);
 
 // The link went down: bytes for the network are dropped.
 void relayLinkDown(RelayState* r);

@@ -53,11 +53,21 @@ cmake -S "$ROOT" -B "$NREL" -DCMAKE_BUILD_TYPE=Release -DPARLO_SANITIZE=OFF >/de
     { echo "bench: release build of devsim and parlo-paird failed" >&2; exit 1; }
 NBIN="$NREL/bin" bash "$ROOT/bench/datapath.sh" > "$OUT/datapath.txt" 2>&1
 
+# Faults held: the e2e soak at full length (make test runs 20 rounds).
+soak_rounds=${BENCH_SOAK_ROUNDS:-200}
+soak_started=$SECONDS
+SOAK_ROUNDS=$soak_rounds NBIN="$NREL/bin" bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench-soak --fresh -- \
+    bash -c 'source "$0"; echo "E2E_COUNTS $e2e_passed $e2e_failed"' "$ROOT/tests/e2e/scenario_soak.sh" > "$OUT/soak.txt" 2>&1
+soak_counts=$(grep -a '^E2E_COUNTS' "$OUT/soak.txt" | tail -1)
+soak_failed=$(echo "$soak_counts" | awk '{ print ($3 == "" ? "null" : $3) }')
+echo "{\"soak_rounds\": $soak_rounds, \"soak_failed_checks\": ${soak_failed:-null}, \"soak_seconds\": $((SECONDS - soak_started))}" > "$OUT/parts/soak.json"
+
 echo "| benchmark | result |"
 echo "|---|---|"
 echo "| main list refresh pass, 128 rows | $(grep -m1 'refresh pass' "$OUT/refresh.txt" | sed 's/^refresh pass, 128 rows: //') |"
 echo "| Monitor drain rate | $(grep -m1 'highest lossless' "$OUT/monitor.txt" | sed 's/^highest lossless paced rate: //') lossless |"
 echo "| scan of 1024 devices | $(grep -m1 'scale.*1024 records' "$OUT/scan.txt" | sed 's/^.*replies 1 ms apart: //') |"
+echo "| faults held: $soak_rounds rounds of 128 streaming ports, connections dropped or devices away | $(grep -a 'rounds in' "$OUT/soak.txt" | sed 's/^ *//'); failed checks: ${soak_failed:-?} (details: soak.txt) |"
 echo
 # The data path's own table: ours beside socat, and the ratio.
 grep -E '^\|' "$OUT/datapath.txt" || echo "(the data path benchmark printed no table: see $OUT/datapath.txt)"

@@ -23,19 +23,22 @@ add_prefix_fonts() {
 # stays in the caller's session, never its leader, persistent until
 # `wineserver -k`; what it prints goes to $WINEPREFIX/wineserver.log.
 start_wineserver() {
-    local dir
-    dir="/tmp/.wine-$(id -u)/server-$(printf '%x-%x' $(stat -L -c '%d %i' "$WINEPREFIX"))"
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
-    rm -f "$dir/socket"
     wineserver -f -p >> "$WINEPREFIX/wineserver.log" 2>&1 < /dev/null &
-    local server=$!
-    for _ in $(seq 1 100); do
-        [ -S "$dir/socket" ] && return 0
+    local server=$! ready=0
+    # The server works in its own folder and makes its socket there.
+    for _ in $(seq 1 200); do
+        [ -S "/proc/$server/cwd/socket" ] && { ready=1; break; }
         kill -0 "$server" 2>/dev/null || return 1
         sleep 0.05
     done
-    return 1
+    [ "$ready" = 1 ] || return 1
+    # A persistent server keeps Wine's own services running between
+    # programs: start them now, with nothing of ours as their output, or
+    # they would hold the pipe of whatever program started them.
+    wine cmd.exe /c exit > /dev/null 2>&1 < /dev/null
+    return 0
 }
 export -f start_wineserver
 

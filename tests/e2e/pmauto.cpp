@@ -281,6 +281,7 @@ static int usage()
             "       port-delete INDEX | port-command INDEX N | port-show INDEX\n"
             "       port-retarget INDEX RPORT LPORT PROTOCOL ADDRESS\n"
             "       port-wait INDEX FIELD VALUE MS [COUNT] | capture INDEX start|stop|clear | capture-dump INDEX\n"
+            "       port-counters INDEX COUNT | port-clear INDEX COUNT\n"
             "       controls CLASS TITLE | get-text CLASS TITLE ID | set-text CLASS TITLE ID TEXT\n"
             "       click CLASS TITLE ID | combo CLASS TITLE ID | combo-select CLASS TITLE ID TEXT\n"
             "       list-select CLASS TITLE ID ROW | list-dblclick CLASS TITLE ID ROW | close CLASS TITLE\n"
@@ -582,5 +583,26 @@ int main(int argc, char** argv)
     }
     if (cmd == "capture-dump" && argc == 3)
         return cmdCaptureDump(argv[2]);
+    if ((cmd == "port-counters" || cmd == "port-clear") && argc == 4) {
+        // COUNT entries from INDEX: "INDEX RX TX" each, or zeroed as Clear
+        // Counters does it (two 32-bit halves each, while the host counts).
+        PortTable* table = mapTable();
+        int index = tableIndex(argv[2]);
+        int count = atoi(argv[3]);
+        if (!table || index < 0 || count < 1 || index + count > PORT_TABLE_ENTRIES)
+            return 1;
+        for (int k = index; k < index + count; k++) {
+            PortEntry* e = &table->entries[k];
+            if (cmd == "port-counters") {
+                printf("%d %lld %lld\n", k, (long long)e->rxBytes, (long long)e->txBytes);
+                continue;
+            }
+            volatile int32_t* rx = reinterpret_cast<volatile int32_t*>(&e->rxBytes);
+            volatile int32_t* tx = reinterpret_cast<volatile int32_t*>(&e->txBytes);
+            rx[0] = 0; rx[1] = 0;
+            tx[0] = 0; tx[1] = 0;
+        }
+        return 0;
+    }
     return usage();
 }

@@ -205,6 +205,12 @@ TEST(Relay, EventModeReadsWhatIsThereAndWaitsWhenEmpty)
     start(&r, RELAY_WAIT_SERIAL);
     relayAbandoned(&r, RELAY_WAIT_SERIAL);
     EXPECT_EQ(0, r.waiting);
+
+    // A platform that cannot wait on receive events: pending reads from then on.
+    start(&r, RELAY_WAIT_SERIAL);
+    relaySerialWaitFailed(&r);
+    EXPECT_EQ(SERIAL_WAIT_READ, r.serialWait);
+    EXPECT_EQ(bit(RELAY_READ_SERIAL) | bit(RELAY_SEND_NET) | bit(RELAY_RECV_NET), relayNextOps(&r));
 }
 
 TEST(Relay, APlatformThatAnswersAnEmptyPortAtOnceSwitchesToEvents)

@@ -178,7 +178,7 @@ relay_pid=$!
 # manager), so screenshots show captions as a user sees them.
 inner='wine reg add "HKCU\Software\Wine\Explorer" /v Desktop /d Default /f >/dev/null 2>&1
 wine reg add "HKCU\Software\Wine\Explorer\Desktops" /v Default /d 1280x800 /f >/dev/null 2>&1
-wineserver -w
+start_wineserver
 exe=$1; shift
 exec wine "$exe" "$@"'
 # In the background, so a signal reaches the traps at once.
