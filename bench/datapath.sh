@@ -133,9 +133,19 @@ ours_sampled() {
     shift
     (
         wait_running "$WORK/ours-$name.txt"
-        cpu_percent "$(sample_seconds)" serialprog="$(wine_pids serialprog.exe | paste -sd,)" \
-            host="$(wine_pids ParloHost.exe | paste -sd,)" wineserver="$(wine_pids wineserver | paste -sd,)" \
-            paird="$(cat "$WORK/paird.pid")" devsim="$(cat "$WORK/devsim.pid")"
+        local serialprog host wineserver paird g
+        serialprog=$(wine_pids serialprog.exe | paste -sd,); host=$(wine_pids ParloHost.exe | paste -sd,)
+        wineserver=$(wine_pids wineserver | paste -sd,); paird=$(cat "$WORK/paird.pid")
+        # System calls and context switches of each, where perf can count them.
+        if command -v perf >/dev/null; then
+            for g in serialprog="$serialprog" host="$host" wineserver="$wineserver" paird="$paird"; do
+                [ -n "${g#*=}" ] && perf stat -x, -e raw_syscalls:sys_enter,context-switches -p "${g#*=}" \
+                    -o "$WORK/calls-${g%%=*}.txt" -- sleep "$(sample_seconds)" >/dev/null 2>&1 &
+            done
+        fi
+        cpu_percent "$(sample_seconds)" serialprog="$serialprog" host="$host" wineserver="$wineserver" \
+            paird="$paird" devsim="$(cat "$WORK/devsim.pid")"
+        wait
     ) > "$WORK/busy-ours.txt" &
     local sampler=$!
     ours "$name" "$@"
@@ -321,6 +331,17 @@ mb() { awk -v v="$1" 'BEGIN { if (v == "-") print "-"; else printf "%.2f MB/s", 
 ms() { if [ "$1" = - ]; then echo -; else echo "$1 ms"; fi; }
 share() { awk -v n="$2" '$1 == n { print $2; found = 1 } END { if (!found) print "-" }' "$1" 2>/dev/null || echo -; }
 
+# "NAME CALLS / SWITCHES" per 4 KB echoed during the sampled 128-port stream.
+calls_per_chunk() {
+    local f="$WORK/calls-$1.txt" bps
+    bps=$(field "$WORK/ours-tcp128-throughput-1.txt" total_Bps)
+    awk -F, -v n="$1" -v bps="$bps" -v s="$(sample_seconds)" '
+        $3 ~ /sys_enter/ { calls = $1 } $3 ~ /context-switches/ { sw = $1 }
+        END { chunks = bps * s / 4096
+              if (calls == "" || chunks <= 0) printf "%s -", n
+              else printf "%s %.1f / %.1f", n, calls / chunks, sw / chunks }' "$f" 2>/dev/null || echo "$1 -"
+}
+
 # A row: what, then ours, alone and socat as raw values, and how to show them
 # (mb, kb or ms). A dash where a path was not measured.
 row() {
@@ -367,6 +388,7 @@ print_table() {
     echo "| floor: each of $PORTS TCP ports >= 92.16 KB/s echoed (921,600 baud) | slowest $(kb "$slowest"), runs $(runs_kb "$result") KB/s: $verdict | runs $(runs_kb "$O-alone128-throughput.txt") KB/s | runs $(runs_kb "$S-tcp128-throughput.txt") KB/s | | |"
     echo "| idle CPU, $PORTS ports connected, no traffic, over ${IDLE_SECONDS} s (% of one core) | ParloHost $(share "$WORK/idle-ours.txt" host)% (wineserver $(share "$WORK/idle-ours.txt" wineserver)%, pair daemon $(share "$WORK/idle-ours.txt" paird)%) | | $PORTS socat $(share "$WORK/idle-socat.txt" socat)% | | |"
     echo "| CPU while $PORTS TCP ports stream (% of one core) | serialprog $(share "$WORK/busy-ours.txt" serialprog), ParloHost $(share "$WORK/busy-ours.txt" host), wineserver $(share "$WORK/busy-ours.txt" wineserver), pair daemon $(share "$WORK/busy-ours.txt" paird), devsim $(share "$WORK/busy-ours.txt" devsim) | | pty_client $(share "$WORK/busy-socat.txt" client), socat $(share "$WORK/busy-socat.txt" socat), devsim $(share "$WORK/busy-socat.txt" devsim) | | |"
+    echo "| system calls / context switches per 4 KB echoed while $PORTS TCP ports stream | $(calls_per_chunk serialprog), $(calls_per_chunk host), $(calls_per_chunk wineserver), $(calls_per_chunk paird) | | | | |"
     echo "| machine load (1-minute average) at the start / after our path / after socat's | $(cat "$WORK/load-before" 2>/dev/null) / $(cat "$WORK/load-ours" 2>/dev/null) / $(cat "$WORK/load-after" 2>/dev/null) | | | | |"
 }
 
