@@ -2,7 +2,6 @@
 // the modal windows and the maker's web site.
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <cstdio>
 
@@ -16,13 +15,6 @@
 #include "res/resource.h"
 
 enum { DELETE_POLL_MS = 100, DELETE_POLLS = 260 };
-
-static void shellOpen(HWND owner, const char* address)
-{
-    ShellExecuteA(owner, "open", address, nullptr, nullptr, SW_SHOW);
-}
-
-void (*openWebAddress)(HWND owner, const char* address) = shellOpen;
 
 // The entry of the row holding the selection mark, or -1; name receives the
 // row's COM name.

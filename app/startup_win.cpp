@@ -8,17 +8,8 @@
 #include "ports/host_control.h"
 #include "res/resource.h"
 
-HINSTANCE appInstance;
 HWND mainWindow;
 HWND portList;
-int editedEntry = -1;
-int monitoredEntry = -1;
-char textScratch[TEXT_SCRATCH_SIZE];
-
-HINSTANCE appResources()
-{
-    return appInstance ? appInstance : GetModuleHandleA(nullptr);
-}
 
 ATOM registerMainWindowClass(HINSTANCE instance, const char* className)
 {

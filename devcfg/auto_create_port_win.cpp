@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app.h"
 #include "devcfg/auto_port.h"
 #include "devcfg/devcfg_ids.h"
 #include "devcfg/devcfg_win.h"

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 
-#include "app/app.h"
 #include "devcfg/devcfg_ids.h"
 #include "devcfg/devcfg_win.h"
 #include "devcfg/device_texts.h"
@@ -14,6 +13,7 @@
 #include "mgmt/line_settings.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
+#include "ui/ui_thread.h"
 
 #undef interface
 

@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "app/app.h"
 #include "devcfg/devcfg_win.h"
 #include "devcfg/port_mapping.h"
 #include "mgmt/device_ops_win.h"
@@ -13,6 +12,7 @@
 #include "mgmt/scan_dialog_win.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
+#include "ui/ui_thread.h"
 
 int getLocalAddress(uint32_t* address)
 {

@@ -3,12 +3,12 @@
 
 #include <cstring>
 
-#include "app/app.h"
 #include "mgmt/credentials.h"
 #include "mgmt/device_table.h"
 #include "mgmt/mgmt_ids.h"
 #include "mgmt/scan_dialog_win.h"
 #include "res/resource.h"
+#include "ui/ui_thread.h"
 
 enum { AUTH_FIELD_LIMIT = 14 };
 

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app.h"
 #include "mgmt/auth_dialog_win.h"
 #include "mgmt/device_command_win.h"
 #include "mgmt/device_table.h"
 #include "mgmt/mgmt_packet.h"
 #include "mgmt/scan_dialog_win.h"
 #include "res/resource.h"
+#include "ui/ui_thread.h"
 
 SerialPortConfig PortConfigTable[MAX_DEVICE_PORTS];
 int portConfigCount;

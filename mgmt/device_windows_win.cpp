@@ -2,9 +2,9 @@
 // executable carries their templates.
 #include "mgmt/device_windows_win.h"
 
-#include "app/app.h"
 #include "devcfg/devcfg_win.h"
 #include "res/resource.h"
+#include "ui/ui_thread.h"
 
 INT_PTR (*showNetworkConfig)(HWND owner) = openNetworkConfigDialog;
 INT_PTR (*showConfigureDevice)(HWND owner) = openConfigureDeviceDialog;

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app.h"
 #include "mgmt/device_ops_win.h"
 #include "mgmt/device_table.h"
 #include "mgmt/device_windows_win.h"
@@ -16,6 +15,7 @@
 #include "mgmt/mgmt_packet.h"
 #include "mgmt/mgmt_socket_win.h"
 #include "res/resource.h"
+#include "ui/ui_thread.h"
 
 namespace {
 

@@ -4,7 +4,6 @@
 #include <commctrl.h>
 #include <mmsystem.h>
 
-#include "app/app.h"
 #include "app/settings.h"
 #include "monitor/monitor_ids.h"
 #include "monitor/monitor_paint_win.h"
@@ -12,12 +11,15 @@
 #include "monitor/record_text.h"
 #include "monitor/traffic_log_win.h"
 #include "res/resource.h"
+#include "ui/ui_thread.h"
 
 static const int columnTitles[MONITOR_COLUMNS] = {
     IDS_COL_NUMBER, IDS_COL_TIME, IDS_COL_RXTX, IDS_COL_BYTES, IDS_COL_DATA,
 };
 
 enum { DETAIL_FONT_POINTS = 9, COLUMN_TITLE_BYTES = 64 };
+
+int monitoredEntry = -1;
 
 static HWND monitorList;   // null before the window is set up and once it closes
 static HFONT detailFont;

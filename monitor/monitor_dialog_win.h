@@ -12,6 +12,8 @@ INT_PTR CALLBACK monitorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 // The main window's entry: the Monitor of monitoredEntry, modal.
 void openMonitorDialog(HWND owner);
 
+extern int monitoredEntry;  // entry the Monitor shows
+
 // The entry the Monitor shows, or null when monitoredEntry names none in the mapped table.
 PortEntry* monitoredPortEntry();
 

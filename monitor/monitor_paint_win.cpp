@@ -1,7 +1,6 @@
 // Painting of the Monitor list's rows: received records are tinted.
 #include "monitor/monitor_paint_win.h"
 
-#include "app/app.h"
 #include "monitor/monitor_dialog_win.h"
 #include "ui/list_paint_win.h"
 

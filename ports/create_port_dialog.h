@@ -15,6 +15,8 @@ enum {
 // could not be shown (no table, no template).
 INT_PTR runCreatePortDialog(HWND owner);
 
+extern int editedEntry;  // entry the dialog edits, -1 creates
+
 // The main window's entry: runs the dialog for editedEntry.
 void openCreatePortDialog(HWND owner);
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app.h"
 #include "ports/config_file.h"
 #include "ports/create_port_dialog.h"
 #include "ports/host_control.h"
@@ -13,6 +12,9 @@
 #include "ports/port_input.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
+#include "ui/ui_thread.h"
+
+int editedEntry = -1;
 
 enum { CHOICE_TEXT_MAX = 64, MESSAGE_MAX = 512 };
 

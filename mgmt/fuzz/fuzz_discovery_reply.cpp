@@ -5,30 +5,9 @@
 #include <vector>
 
 #include "mgmt/discovery_reply.h"
+#include "mgmt/fuzz/fuzz_pieces.h"
 
 namespace {
-
-struct Pieces {
-    const uint8_t* data;
-    size_t size;
-    size_t at;
-    static int receive(void* c, uint8_t* buffer, int capacity)
-    {
-        Pieces* p = (Pieces*)c;
-        if (p->at >= p->size)
-            return -1;
-        size_t n = p->data[p->at++] * 8u;
-        if (n > p->size - p->at)
-            n = p->size - p->at;
-        if ((int)n > capacity) {
-            p->at += n;
-            return -1;
-        }
-        memcpy(buffer, p->data + p->at, n);
-        p->at += n;
-        return (int)n;
-    }
-};
 
 int count(void* c, const DeviceRecord* record)
 {

@@ -5,34 +5,12 @@
 #include <vector>
 
 #include "mgmt/device_records.h"
+#include "mgmt/fuzz/fuzz_pieces.h"
 #include "mgmt/mgmt_receive.h"
 
 namespace {
 
 const uint8_t kSerial[12] = {'F', 'U', 'Z', 'Z', 'S', 'E', 'R', 'I', 'A', 'L', '0', '1'};
-
-// Hands out the input in pieces whose sizes come from the input itself.
-struct Pieces {
-    const uint8_t* data;
-    size_t size;
-    size_t at;
-    static int receive(void* c, uint8_t* buffer, int capacity)
-    {
-        Pieces* p = (Pieces*)c;
-        if (p->at >= p->size)
-            return -1;
-        size_t n = p->data[p->at++] * 8u;
-        if (n > p->size - p->at)
-            n = p->size - p->at;
-        if ((int)n > capacity) {
-            p->at += n;
-            return -1;
-        }
-        memcpy(buffer, p->data + p->at, n);
-        p->at += n;
-        return (int)n;
-    }
-};
 
 }  // namespace
 

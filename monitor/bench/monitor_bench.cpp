@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
 #include "app/settings.h"
 #include "monitor/monitor_dialog_win.h"
 #include "monitor/monitor_ids.h"

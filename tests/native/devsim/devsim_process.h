@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "devsim/sim_client.h"
+#include "mgmt/device_records.h"
 
 class DevsimProcess {
 public:
@@ -112,4 +113,30 @@ private:
     int mgmtPort_ = 0;
     std::string configPath_;
     std::string socketPath_;
+};
+
+// The manager's side of a link to devsim: one datagram from fd with its
+// sender noted in senders; -1 on an error or a datagram larger than
+// capacity (MSG_TRUNC reports the real size, so it fails as on Winsock).
+inline int receiveNotingSender(int fd, std::vector<std::string>* senders, uint8_t* buffer, int capacity)
+{
+    sockaddr_in from = {};
+    socklen_t len = sizeof from;
+    ssize_t n = recvfrom(fd, buffer, (size_t)capacity, MSG_TRUNC, (sockaddr*)&from, &len);
+    if (n < 0 || n > capacity)
+        return -1;
+    char ip[16];
+    inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+    senders->push_back(ip);
+    return (int)n;
+}
+
+// The device records a gathering loop hands over, in order.
+struct Collected {
+    std::vector<DeviceRecord> records;
+    static int add(void* c, const DeviceRecord* r)
+    {
+        ((Collected*)c)->records.push_back(*r);
+        return 1;
+    }
 };

@@ -66,26 +66,9 @@ struct GroupLink {
     static int receive(void* c, uint8_t* buffer, int capacity)
     {
         GroupLink* self = (GroupLink*)c;
-        sockaddr_in from = {};
-        socklen_t len = sizeof from;
-        ssize_t n = recvfrom(self->fd, buffer, (size_t)capacity, MSG_TRUNC, (sockaddr*)&from, &len);
-        if (n < 0 || n > capacity)
-            return -1;
-        char ip[16];
-        inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
-        self->senders.push_back(ip);
-        return (int)n;
+        return receiveNotingSender(self->fd, &self->senders, buffer, capacity);
     }
     static void close(void*) {}
-};
-
-struct Collected {
-    std::vector<DeviceRecord> records;
-    static int add(void* c, const DeviceRecord* r)
-    {
-        ((Collected*)c)->records.push_back(*r);
-        return 1;
-    }
 };
 
 class Lab : public ::testing::Test {

@@ -74,16 +74,7 @@ struct LoopbackLink {
     static int receive(void* c, uint8_t* buffer, int capacity)
     {
         LoopbackLink* self = (LoopbackLink*)c;
-        sockaddr_in from = {};
-        socklen_t len = sizeof from;
-        // MSG_TRUNC reports the real size, so an oversized datagram fails as on Winsock.
-        ssize_t n = recvfrom(self->fd, buffer, (size_t)capacity, MSG_TRUNC, (sockaddr*)&from, &len);
-        if (n < 0 || n > capacity)
-            return -1;
-        char ip[16];
-        inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
-        self->senders.push_back(ip);
-        return (int)n;
+        return receiveNotingSender(self->fd, &self->senders, buffer, capacity);
     }
     static void close(void* c)
     {
@@ -92,15 +83,6 @@ struct LoopbackLink {
     MgmtTransport transport()
     {
         return MgmtTransport{this, open, send, receive, close};
-    }
-};
-
-struct Collected {
-    std::vector<DeviceRecord> records;
-    static int add(void* c, const DeviceRecord* r)
-    {
-        ((Collected*)c)->records.push_back(*r);
-        return 1;
     }
 };
 

@@ -65,17 +65,6 @@ bool controlService(DWORD control, DWORD wantState)
     return ok;
 }
 
-bool waitFor(const std::function<bool()>& condition, DWORD ms)
-{
-    DWORD end = GetTickCount() + ms;
-    while (!condition()) {
-        if ((LONG)(end - GetTickCount()) <= 0)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 struct RealHost : ::testing::Test {
     void SetUp() override
     {

@@ -82,16 +82,6 @@ std::string titleOf(HWND window)
     return text;
 }
 
-RECT placedOff(HWND dialog, int id, RECT want)
-{
-    MapDialogRect(dialog, &want);
-    RECT got = {};
-    GetWindowRect(GetDlgItem(dialog, id), &got);
-    MapWindowPoints(nullptr, dialog, (POINT*)&got, 2);
-    return RECT{got.left - want.left, got.top - want.top, got.right - got.left - want.right,
-                got.bottom - got.top - want.bottom};
-}
-
 static LOGFONTA fontOf(HWND dialog)
 {
     LOGFONTA f = {};

@@ -47,10 +47,6 @@ inline void later(DWORD ms, std::function<void()> then)
 // ---- windows and controls ----
 
 std::string titleOf(HWND window);
-// The dialog's control as placed, minus `want` = {x, y, width, height} in
-// dialog units, each mapped on its own as the dialog manager does: all zero
-// when the control sits exactly there.
-RECT placedOff(HWND dialog, int id, RECT want);
 // The dialog's font face and its point size at the screen's resolution.
 std::string fontFace(HWND dialog);
 int fontPoints(HWND dialog);

@@ -7,28 +7,6 @@ using namespace monitor_test;
 
 namespace {
 
-std::function<void(HWND)> whileRunning;
-
-void CALLBACK onMainTimer(HWND, UINT, UINT_PTR id, DWORD)
-{
-    HWND w = FindWindowA("PARLOMGR", nullptr);
-    if (!w || !IsWindowVisible(w))
-        return;
-    KillTimer(nullptr, id);
-    auto body = whileRunning;
-    whileRunning = nullptr;
-    if (body)
-        body(w);
-}
-
-// Runs the manager on this thread and `body` once its window shows.
-int runWithMainWindow(std::function<void(HWND)> body)
-{
-    whileRunning = body;
-    SetTimer(nullptr, 0, 100, onMainTimer);
-    return runManager(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
-}
-
 struct MonitorCommandTest : ::testing::Test {
     std::string folder;
     void SetUp() override
@@ -67,7 +45,7 @@ TEST_F(MonitorCommandTest, OpensTheMonitorOnTheSelectedPortOnly)
     int entryAtOpen = -2;
     int commandAfterClose = -1;
     int entryWithoutSelection = -2;
-    int code = runWithMainWindow([&](HWND w) {
+    int code = runManagerWith([&](HWND w) {
         HWND list = GetDlgItem(w, IDC_PORT_LIST);
         waitFor([list] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 2; });
         DialogWatcher watcher;

@@ -89,15 +89,6 @@ inline void selectRow(HWND dialog, int row)
     SendMessageA(listOf(dialog), LVM_SETITEMSTATE, row, (LPARAM)&state);
 }
 
-// Pumps messages until done() holds or ms pass; returns done().
-inline bool waitFor(const std::function<bool()>& done, DWORD ms = 3000)
-{
-    const DWORD end = GetTickCount() + ms;
-    while (!done() && (LONG)(end - GetTickCount()) > 0)
-        pumpMessages(5);
-    return done();
-}
-
 // Waits until the Monitor has taken everything the host wrote and its list
 // has followed (records taken between ticks are listed on the next tick).
 inline bool drained(DWORD ms = 3000)

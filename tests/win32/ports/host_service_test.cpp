@@ -114,17 +114,6 @@ static ServiceConfig readServiceConfig()
     return c;
 }
 
-static bool waitFor(const std::function<bool()>& condition, DWORD ms = 3000)
-{
-    DWORD end = GetTickCount() + ms;
-    while (!condition()) {
-        if ((LONG)(end - GetTickCount()) <= 0)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 // No service yet, ParloHost.exe in the working directory: the manager
 // installs it, starts it, and the host's table maps; the host then answers
 // the entry requests the way the manager relies on.

@@ -30,18 +30,6 @@ void type(HWND dialog, int id, const std::string& characters)
         SendMessageA(field, WM_CHAR, (WPARAM)(unsigned char)c, 1);
 }
 
-// How far the control sits from `want` = {x, y, width, height} in dialog
-// units; each is mapped on its own, as the dialog manager does.
-RECT placed(HWND dialog, int id, RECT want)
-{
-    MapDialogRect(dialog, &want);
-    RECT got;
-    GetWindowRect(GetDlgItem(dialog, id), &got);
-    MapWindowPoints(nullptr, dialog, (POINT*)&got, 2);
-    return RECT{got.left - want.left, got.top - want.top, got.right - got.left - want.right,
-                got.bottom - got.top - want.bottom};
-}
-
 struct AuthDialogTest : ::testing::Test {
     const uint8_t serial[12] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L'};
     void SetUp() override
@@ -92,7 +80,7 @@ TEST_F(AuthDialogTest, ShowsTheWholeSerialNumberAndEmptyLimitedFields)
             {IDCANCEL, {88, 94, 36, 18}, "Cancel"},
         };
         for (auto& c : controls) {
-            RECT off = placed(d, c.id, c.at);
+            RECT off = placedOff(d, c.id, c.at);
             if (off.left || off.top || off.right || off.bottom || (c.caption && text(d, c.id) != c.caption)) {
                 everyControlPlaced = false;
                 misplaced += std::to_string(c.id) + " ";

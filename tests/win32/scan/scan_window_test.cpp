@@ -14,19 +14,6 @@ const char* THREE_DEVICES =
     "device sn=SECOND ip=10.231.1.2 model=DS-2 fw=1.0.12 web=8080\n"
     "device sn=THIRD00003 ip=10.231.1.3 model=DS-4 fw=2.10.0 web=81\n";
 
-// How far the control sits from `want` = {x, y, width, height} in dialog
-// units; each is mapped on its own, as the dialog manager does.
-RECT placedOff(HWND dialog, int id, RECT want)
-{
-    MapDialogRect(dialog, &want);
-    RECT got;
-    GetWindowRect(GetDlgItem(dialog, id), &got);
-    MapWindowPoints(nullptr, dialog, (POINT*)&got, 2);
-    return RECT{got.left - want.left, got.top - want.top, got.right - got.left - want.right,
-                got.bottom - got.top - want.bottom};
-}
-
-
 class ScanLab : public LabTest {};
 
 struct SeenModal {

@@ -195,6 +195,24 @@ void pumpMessages(DWORD ms)
     }
 }
 
+bool waitFor(const std::function<bool()>& done, DWORD ms)
+{
+    const DWORD end = GetTickCount() + ms;
+    while (!done() && (LONG)(end - GetTickCount()) > 0)
+        pumpMessages(5);
+    return done();
+}
+
+RECT placedOff(HWND dialog, int id, RECT want)
+{
+    MapDialogRect(dialog, &want);
+    RECT got = {};
+    GetWindowRect(GetDlgItem(dialog, id), &got);
+    MapWindowPoints(nullptr, dialog, (POINT*)&got, 2);
+    return RECT{got.left - want.left, got.top - want.top, got.right - got.left - want.right,
+                got.bottom - got.top - want.bottom};
+}
+
 std::string programDirectory()
 {
     char path[MAX_PATH];

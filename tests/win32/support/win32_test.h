@@ -45,6 +45,14 @@ void removeFolder(const std::string& path);
 // Pumps this thread's messages for ms milliseconds.
 void pumpMessages(DWORD ms);
 
+// Pumps messages until done() holds or ms pass; returns done().
+bool waitFor(const std::function<bool()>& done, DWORD ms = 3000);
+
+// The dialog's control as placed, minus `want` = {x, y, width, height} in
+// dialog units, each mapped on its own as the dialog manager does: all zero
+// when the control sits exactly there.
+RECT placedOff(HWND dialog, int id, RECT want);
+
 // Directory of the running test program (where the built binaries are).
 std::string programDirectory();
 
