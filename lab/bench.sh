@@ -35,15 +35,21 @@ bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench -- bash -c
     wait
 ' "$BIN" "$OUT"
 
+# The Monitor through the real host: a serial program's single bytes, every record accounted for.
+bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench-monitor -- \
+    bash "$ROOT/monitor/bench/through_host.sh" "$BIN" "$OUT" 10 >/dev/null 2>&1
+
 bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$BUILD" --devsim "$ROOT/build/native/bin/devsim" \
     -- --gtest_filter='*Scale*:*scale*' > "$OUT/scan.txt" 2>&1
 
 # The manager's keys for results.json.
 mkdir -p "$OUT/parts"
 key() { grep -m1 "^$1 " "$2" 2>/dev/null | awk '{print $2}'; }
-printf '{"refresh_pass_mean_ms": %s, "manager_cpu_128_rows_pct": %s, "monitor_lossless_records_per_s": %s, "scan_burst_1024_listed": %s, "scan_burst_last_reply_to_listed_ms": %s}\n' \
+printf '{"refresh_pass_mean_ms": %s, "manager_cpu_128_rows_pct": %s, "monitor_lossless_records_per_s": %s, "monitor_host_records_shown": %s, "monitor_host_records_dropped": %s, "monitor_host_accounted": %s, "scan_burst_1024_listed": %s, "scan_burst_last_reply_to_listed_ms": %s}\n' \
     "$(key refresh_pass_mean_ms "$OUT/refresh.txt" || true)" "$(key manager_cpu_128_rows_pct "$OUT/cpu.txt" || true)" \
-    "$(key monitor_lossless_records_per_s "$OUT/monitor.txt" || true)" "$(key scan_burst_1024_listed "$OUT/scan.txt" || true)" \
+    "$(key monitor_lossless_records_per_s "$OUT/monitor.txt" || true)" "$(key monitor_host_records_shown "$OUT/monitor-host.txt" || true)" \
+    "$(key monitor_host_records_dropped "$OUT/monitor-host.txt" || true)" "$(key monitor_host_accounted "$OUT/monitor-host.txt" || true)" \
+    "$(key scan_burst_1024_listed "$OUT/scan.txt" || true)" \
     "$(key scan_burst_last_reply_to_listed_ms "$OUT/scan.txt" || true)" | sed 's/: ,/: null,/g; s/: }/: null}/' > "$OUT/parts/manager.json"
 
 # The data path is timed with optimised native tools (the test build has sanitizers).
@@ -57,6 +63,7 @@ echo "| benchmark | result |"
 echo "|---|---|"
 echo "| main list refresh pass, 128 rows | $(grep -m1 'refresh pass' "$OUT/refresh.txt" | sed 's/^refresh pass, 128 rows: //') |"
 echo "| Monitor drain rate | $(grep -m1 'highest lossless' "$OUT/monitor.txt" | sed 's/^highest lossless paced rate: //') lossless |"
+echo "| Monitor through the host, single bytes for 10 s | $(sed -n 's/^  records shown: //p' "$OUT/monitor-host.txt" 2>/dev/null); accounted: $(sed -n 's/^  every record accounted for: //p' "$OUT/monitor-host.txt" 2>/dev/null) |"
 echo "| scan of 1024 devices | $(grep -m1 'scale.*1024 records' "$OUT/scan.txt" | sed 's/^.*replies 1 ms apart: //') |"
 echo
 # The data path's own table: ours beside socat, and the ratio.
