@@ -65,9 +65,30 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
     if (!SendMessageA(item->hwndItem, LVM_GETITEMA, 0, (LPARAM)&probe))
         return;
 
+    HDC dc = item->hDC;
+    // Where the paint may draw at all: a list repaints only the cells whose
+    // texts changed, and a cell outside them is neither asked for nor drawn.
+    RECT clip;
+    const int clipKind = GetClipBox(dc, &clip);
+    const bool clipped = clipKind == SIMPLEREGION || clipKind == COMPLEXREGION;
+    RECT cellRects[LIST_MAX_COLUMNS];
+    bool shown[LIST_MAX_COLUMNS];
+    // Cells follow the item rectangle, which already carries horizontal scrolling;
+    // whatever lies right of the last column is left to the list.
+    int x = 0;
+    for (int c = 0; c < columns; c++) {
+        const int w = (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
+        cellRects[c] = {item->rcItem.left + x, item->rcItem.top, item->rcItem.left + x + w, item->rcItem.bottom};
+        RECT overlap;
+        shown[c] = !clipped || IntersectRect(&overlap, &cellRects[c], &clip);
+        x += w;
+    }
+
     char cells[LIST_MAX_COLUMNS][LIST_CELL_TEXT_BYTES];
     for (int c = 0; c < columns; c++) {
         cells[c][0] = '\0';
+        if (!shown[c])
+            continue;
         LVITEMA sub = {};
         sub.iSubItem = c;
         sub.pszText = cells[c];
@@ -76,7 +97,6 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
         cells[c][LIST_CELL_TEXT_BYTES - 1] = '\0';
     }
 
-    HDC dc = item->hDC;
     const bool selected = (item->itemState & ODS_SELECTED) != 0;
     COLORREF text, background;
     if (selected) {
@@ -88,16 +108,9 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
     SetTextColor(dc, text);
     SetBkColor(dc, background);
 
-    // Cells follow the item rectangle, which already carries horizontal scrolling;
-    // whatever lies right of the last column is left to the list.
-    int x = 0;
-    for (int c = 0; c < columns; c++) {
-        const int w = (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
-        RECT cell = {item->rcItem.left + x, item->rcItem.top, item->rcItem.left + x + w,
-                     item->rcItem.bottom};
-        drawCellText(dc, cells[c], &cell);
-        x += w;
-    }
+    for (int c = 0; c < columns; c++)
+        if (shown[c])
+            drawCellText(dc, cells[c], &cellRects[c]);
 
     if (selected) {
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
