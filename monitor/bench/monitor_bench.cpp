@@ -318,8 +318,9 @@ static DWORD WINAPI throughHostThread(void*)
     for (int k = 0; k < 500 && !readShared(&e->captureActive); k++)
         Sleep(10);
     const long long tx0 = readCounter(&e->txBytes), rx0 = readCounter(&e->rxBytes);
-    char countFile[MAX_PATH];
-    snprintf(countFile, sizeof countFile, "monitor_bench_written.txt");
+    char countFile[MAX_PATH + 32], folder[MAX_PATH] = "";
+    GetTempPathA(sizeof folder, folder);
+    snprintf(countFile, sizeof countFile, "%smonitor_bench_written.txt", folder);
     DeleteFileA(countFile);
     char command[MAX_PATH + 128];
     snprintf(command, sizeof command, "\"%s\" write %s %d %s", selfPath, hostCom, hostSeconds, countFile);
