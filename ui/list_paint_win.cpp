@@ -22,6 +22,39 @@ int fitTextToWidth(HDC dc, char* text, int bufferSize, int width)
     return fitTextToWidth(measureWithDc, dc, text, bufferSize, width);
 }
 
+// The advance widths of the font a paint uses, asked once per font: a text
+// whose widths add up well inside its cell fits, and is drawn without being
+// measured (a list repaints dozens of changed counters every tick).
+static HFONT widthsFont;
+static LOGFONTA widthsLog;
+static INT charWidths[256];
+
+static bool surelyFits(HDC dc, const char* text, int width)
+{
+    HFONT font = (HFONT)GetCurrentObject(dc, OBJ_FONT);
+    LOGFONTA log;
+    if (!font || GetMapMode(dc) != MM_TEXT || GetObjectA(font, sizeof log, &log) != sizeof log)
+        return false;
+    // A handle may be reused for another font: the description must match too.
+    if (font != widthsFont || memcmp(&log, &widthsLog, sizeof log) != 0) {
+        widthsFont = nullptr;
+        if (!GetCharWidth32A(dc, 0, 255, charWidths))
+            return false;
+        widthsFont = font;
+        widthsLog = log;
+    }
+    // A pixel a character and the cell's margin to spare: rounding and
+    // overhang never take that much.
+    const int perCharacter = GetTextCharacterExtra(dc) + 1;
+    long sum = 8;
+    for (const unsigned char* c = (const unsigned char*)text; *c; c++) {
+        sum += charWidths[*c] + perCharacter;
+        if (sum > width)
+            return false;
+    }
+    return true;
+}
+
 void drawCellText(HDC dc, const char* text, const RECT* cell)
 {
     if (!cell)
@@ -31,7 +64,8 @@ void drawCellText(HDC dc, const char* text, const RECT* cell)
     if (text)
         strncpy(copy, text, LIST_CELL_TEXT_BYTES - 1);
     // A failed fit leaves the text whole; it is still clipped to the cell.
-    fitTextToWidth(dc, copy, LIST_CELL_TEXT_BYTES, cell->right - cell->left);
+    if (!surelyFits(dc, copy, cell->right - cell->left))
+        fitTextToWidth(dc, copy, LIST_CELL_TEXT_BYTES, cell->right - cell->left);
     ExtTextOutA(dc, cell->left + CELL_TEXT_LEFT, cell->top + CELL_TEXT_TOP, ETO_OPAQUE | ETO_CLIPPED,
                 cell, copy, (UINT)strlen(copy), nullptr);
 }
