@@ -285,7 +285,7 @@ static int writeSingleBytes(const char* com, int seconds, const char* out)
     while (now() < end) {
         const uint8_t b = (uint8_t)(written % SEQUENCE);
         DWORD n = 0;
-        ResetEvent(ov.hEvent);
+        // WriteFile resets the event itself; under Wine every call to the server counts here.
         if (!WriteFile(writerPort, &b, 1, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING)
             break;
         if (!GetOverlappedResult(writerPort, &ov, &n, TRUE) || n != 1)
