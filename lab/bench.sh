@@ -21,17 +21,19 @@ bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench -- bash -c
     wine "$0/refresh_bench.exe" 300 2>/dev/null | tr -d "\r" > "$1/refresh.txt"
     wine "$0/monitor_bench.exe" 2>/dev/null | tr -d "\r" > "$1/monitor.txt"
     wine "$0/refresh_bench.exe" live 2>/dev/null &
+    # The launcher execs the program: its own process, not one found by name
+    # (other sessions on the machine may run a live list of their own).
+    pid=$!
     sleep 8
-    pid=$(pgrep -n -f "refresh_bench.exe live" || true)
-    if [ -n "$pid" ]; then
+    if grep -q "refresh_bench.exe" "/proc/$pid/cmdline" 2>/dev/null; then
         hz=$(getconf CLK_TCK)
         t0=$(awk "{print \$14 + \$15}" /proc/$pid/stat); s0=$(date +%s.%N)
         sleep 10
         t1=$(awk "{print \$14 + \$15}" /proc/$pid/stat); s1=$(date +%s.%N)
         awk -v a="$t0" -v b="$t1" -v s="$s0" -v e="$s1" -v hz="$hz" \
             "BEGIN { printf \"manager_cpu_128_rows_pct %.2f\\n\", (b - a) / hz / (e - s) * 100 }" > "$1/cpu.txt"
-        kill "$pid" 2>/dev/null || true
     fi
+    kill "$pid" 2>/dev/null || true
     wait
 ' "$BIN" "$OUT"
 

@@ -27,7 +27,7 @@ int fitTextToWidth(HDC dc, char* text, int bufferSize, int width)
 // measured (a list repaints dozens of changed counters every tick).
 static HFONT widthsFont;
 static LOGFONTA widthsLog;
-static INT charWidths[256];
+static INT charWidths[128];
 
 static bool surelyFits(HDC dc, const char* text, int width)
 {
@@ -38,7 +38,7 @@ static bool surelyFits(HDC dc, const char* text, int width)
     // A handle may be reused for another font: the description must match too.
     if (font != widthsFont || memcmp(&log, &widthsLog, sizeof log) != 0) {
         widthsFont = nullptr;
-        if (!GetCharWidth32A(dc, 0, 255, charWidths))
+        if (!GetCharWidth32A(dc, 0, 127, charWidths))
             return false;
         widthsFont = font;
         widthsLog = log;
@@ -48,6 +48,9 @@ static bool surelyFits(HDC dc, const char* text, int width)
     const int perCharacter = GetTextCharacterExtra(dc) + 1;
     long sum = 8;
     for (const unsigned char* c = (const unsigned char*)text; *c; c++) {
+        // Beyond ASCII a byte may be half of a character: measured as before.
+        if (*c >= 0x80)
+            return false;
         sum += charWidths[*c] + perCharacter;
         if (sum > width)
             return false;
