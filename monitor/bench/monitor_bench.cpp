@@ -23,7 +23,7 @@
 #include "ports/port_table.h"
 #include "ports/port_table_win.h"
 
-enum { BENCH_ENTRY = 0, RECORD_BYTES = 16, STEP_MS = 4000, TARGET_STEP_MS = 10000, DRAIN_MS = 5000 };
+enum { BENCH_ENTRY = 0, RECORD_BYTES = 16, STEP_MS = 4000, TARGET_STEP_MS = 10000, DRAIN_MS = 5000, STEP_ATTEMPTS = 3 };
 
 // The last step is a program writing byte by byte to a 921,600-baud port,
 // held for TARGET_STEP_MS.
@@ -41,6 +41,7 @@ struct StepResult {
     double writerGapMs;  // longest the writer thread went without a turn
     int lateDrops;       // drops while the writer was a whole ring behind its pace:
                          // a burst after the writer itself stalled, not the Monitor
+    int attempts;        // runs of this step (see hostThread)
 };
 
 static StepResult results[RATE_COUNT + 1];
@@ -175,8 +176,19 @@ static DWORD WINAPI hostThread(void*)
         Sleep(10);
     Sleep(300);
     for (int i = 0; i < RATE_COUNT; i++) {
-        results[resultCount++] = runStep(rates[i], i == RATE_COUNT - 1 ? TARGET_STEP_MS : STEP_MS);
-        const StepResult& r = results[resultCount - 1];
+        StepResult r = {};
+        // A step in which the writer itself went without a turn for longer
+        // than the ring lasts at that rate measured the machine, not the
+        // Monitor (the whole process stood still): it is run again, twice at most.
+        for (int attempt = 1; attempt <= STEP_ATTEMPTS; attempt++) {
+            r = runStep(rates[i], i == RATE_COUNT - 1 ? TARGET_STEP_MS : STEP_MS);
+            r.attempts = attempt;
+            const bool lossless = !r.overruns && r.shown == r.written && !r.misnumbered;
+            const bool disturbed = r.writerGapMs * rates[i] / 1000 >= CAPTURE_RING_SLOTS - 1;
+            if (lossless || !disturbed)
+                break;
+        }
+        results[resultCount++] = r;
         if (r.overruns || r.shown != r.written || r.misnumbered)
             break;
     }
@@ -431,8 +443,8 @@ int main(int argc, char** argv)
     openMonitorDialog(nullptr);
     WaitForSingleObject(host, INFINITE);
 
-    printf("%10s %10s %10s %9s %12s %11s %10s %12s %12s %10s %10s\n", "rate/s", "offered", "shown", "dropped",
-           "misnumbered", "maxPending", "seconds", "shown/s", "unaccounted", "writerGap", "lateDrops");
+    printf("%10s %10s %10s %9s %12s %11s %10s %12s %12s %10s %10s %9s\n", "rate/s", "offered", "shown", "dropped",
+           "misnumbered", "maxPending", "seconds", "shown/s", "unaccounted", "writerGap", "lateDrops", "attempts");
     int best = 0;
     for (int i = 0; i < resultCount; i++) {
         const StepResult& r = results[i];
@@ -442,9 +454,9 @@ int main(int argc, char** argv)
         snprintf(rate, sizeof rate, r.rate ? "%d" : "flat-out", r.rate);
         // Every offered record is shown or dropped and counted.
         const long long unaccounted = r.written - r.shown - r.overruns;
-        printf("%10s %10lld %10lld %9d %12d %11d %10.2f %12.0f %12lld %8.1fms %10d%s\n", rate, r.written, r.shown,
-               r.overruns, r.misnumbered, r.maxPending, r.seconds, perSecond, unaccounted, r.writerGapMs,
-               r.lateDrops, lossless ? "" : "  LOSS");
+        printf("%10s %10lld %10lld %9d %12d %11d %10.2f %12.0f %12lld %8.1fms %10d %9d%s\n", rate, r.written,
+               r.shown, r.overruns, r.misnumbered, r.maxPending, r.seconds, perSecond, unaccounted, r.writerGapMs,
+               r.lateDrops, r.attempts, lossless ? "" : "  LOSS");
         if (lossless && r.rate > best)
             best = r.rate;
     }
