@@ -65,30 +65,52 @@ HWND createPortList(HWND mainWindow)
     return list;
 }
 
-// The cells a pass changed, as one rectangle of the list's client area.
+// The cells a pass changed, as the rows and columns they span. Rows are
+// equally high and columns side by side, so the cells at two corners give
+// the rectangle to repaint: two questions to the list, not one per cell.
 struct ChangedArea {
-    RECT rect;
+    int firstRow, lastRow, firstColumn, lastColumn;
     int any;
 };
 
-static void setCell(HWND list, int row, ShownCells* shown, int column, const char* text,
-                    ChangedArea* changed)
+static void setCell(HWND, int row, ShownCells* shown, int column, const char* text, ChangedArea* changed)
 {
     char* was = shown->text[column];
     if (shown->known && strncmp(was, text, CELL_TEXT_BYTES) == 0)
         return;
     // A text too long to keep is cut here, as the list would cut it.
     snprintf(was, CELL_TEXT_BYTES, "%s", text);
-    RECT cell = {};
-    cell.top = column;
-    cell.left = LVIR_BOUNDS;
-    if (!SendMessageA(list, LVM_GETSUBITEMRECT, row, (LPARAM)&cell))
+    if (!changed->any) {
+        *changed = {row, row, column, column, 1};
         return;
+    }
+    if (row < changed->firstRow)
+        changed->firstRow = row;
+    if (row > changed->lastRow)
+        changed->lastRow = row;
+    if (column < changed->firstColumn)
+        changed->firstColumn = column;
+    if (column > changed->lastColumn)
+        changed->lastColumn = column;
+}
+
+// Has the changed cells repainted, at once and without erasing first: every
+// cell is drawn opaque over its whole rectangle.
+static void repaintChanged(HWND list, const ChangedArea* changed)
+{
     if (!changed->any)
-        changed->rect = cell;
-    else
-        UnionRect(&changed->rect, &changed->rect, &cell);
-    changed->any = 1;
+        return;
+    RECT first = {}, last = {};
+    first.top = changed->firstColumn;
+    first.left = LVIR_BOUNDS;
+    last.top = changed->lastColumn;
+    last.left = LVIR_BOUNDS;
+    if (!SendMessageA(list, LVM_GETSUBITEMRECT, changed->firstRow, (LPARAM)&first) ||
+        !SendMessageA(list, LVM_GETSUBITEMRECT, changed->lastRow, (LPARAM)&last))
+        return;
+    RECT area;
+    UnionRect(&area, &first, &last);
+    InvalidateRect(list, &area, FALSE);
 }
 
 static void setRowTexts(HWND list, int row, int entry, const PortEntry* e, ChangedArea* changed)
@@ -211,8 +233,7 @@ void refreshPortList(HWND list)
         setRowTexts(list, cursor, i, e, &changed);
         cursor++;
     }
-    if (changed.any)
-        InvalidateRect(list, &changed.rect, TRUE);
+    repaintChanged(list, &changed);
     // Rows left past the last present entry name ports the host no longer holds.
     while (rowTag(list, cursor) != -1)
         if (!SendMessageA(list, LVM_DELETEITEM, cursor, 0))

@@ -49,7 +49,10 @@ unsigned shownScan;
 enum { LIST_PAINT_TIMER = 1, LIST_PAINT_MS = 100 };
 bool listPaintingHeld;
 
-const char* OLD_LIST_PROC = "ParloDeviceListProc";
+// The list's own procedure, kept where every message can reach it without a
+// window-property look-up: under Wine that is a round trip to the server,
+// paid by each of the messages that list a row.
+WNDPROC oldListProc;
 
 struct Locked {
     Locked() { AcquireSRWLockExclusive(&scanLock); }
@@ -440,13 +443,11 @@ void browseSelected(HWND dialog)
 
 LRESULT CALLBACK deviceListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WNDPROC old = (WNDPROC)GetPropA(list, OLD_LIST_PROC);
+    WNDPROC old = oldListProc;
     if (message == WM_LBUTTONDBLCLK)
         deviceSettingsOfSelected(GetParent(list));
-    if (message == WM_NCDESTROY) {
+    if (message == WM_NCDESTROY)
         SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)old);
-        RemovePropA(list, OLD_LIST_PROC);
-    }
     return CallWindowProcA(old, list, message, wParam, lParam);
 }
 
@@ -469,8 +470,8 @@ void setUpDeviceList(HWND dialog)
             return;
     }
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-    LONG_PTR old = SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)deviceListProc);
-    SetPropA(list, OLD_LIST_PROC, (HANDLE)old);
+    // Every list view has the same procedure: a window opened again finds it there too.
+    oldListProc = (WNDPROC)SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)deviceListProc);
 }
 
 }  // namespace

@@ -191,19 +191,20 @@ static void moveMarks(HWND list, int dropped)
 }
 
 // Brings the list to the rows after a tick. A row the list refuses stays in
-// the rows and is inserted on a later tick.
-static void followRows(HWND list, MonitorRows* rows)
+// the rows and is inserted on a later tick. Called without rowsLock: the
+// list's insertions take long under load (the first tick after a Clear adds
+// 1024 rows), and the drain thread must not wait behind them while the host
+// fills the ring. `dropped` and `count` were read under the lock.
+static void followRows(HWND list, int dropped, int count)
 {
-    const int dropped = rows->dropped;
-    rows->dropped = 0;
     int items = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
-    if (dropped == 0 && items >= rows->count)
+    if (dropped == 0 && items >= count)
         return;
     // Held back for the whole tick: a row at a time, the list would repaint for each.
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     if (dropped > 0)
         moveMarks(list, dropped);
-    while (items < rows->count && insertCallbackRow(list, items))
+    while (items < count && insertCallbackRow(list, items))
         items++;
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
@@ -214,9 +215,17 @@ void pollCapture(HWND dialog)
     showCaptureState(dialog);
     if (!monitorList)
         return;
-    RowsLocked lock;
-    pollCaptureRing(monitoredPortEntry(), &monitorRows);
-    followRows(monitorList, &monitorRows);
+    int dropped, count;
+    {
+        RowsLocked lock;
+        pollCaptureRing(monitoredPortEntry(), &monitorRows);
+        // From here on the list is taken to have followed the rows: cells asked
+        // for meanwhile already map items to the rows as they now stand.
+        dropped = monitorRows.dropped;
+        monitorRows.dropped = 0;
+        count = monitorRows.count;
+    }
+    followRows(monitorList, dropped, count);
 }
 
 void renderRecordDetail(HWND dialog, const CaptureRecord* record)

@@ -22,6 +22,42 @@ int fitTextToWidth(HDC dc, char* text, int bufferSize, int width)
     return fitTextToWidth(measureWithDc, dc, text, bufferSize, width);
 }
 
+// The advance widths of the font a paint uses, asked once per font: a text
+// whose widths add up well inside its cell fits, and is drawn without being
+// measured (a list repaints dozens of changed counters every tick).
+static HFONT widthsFont;
+static LOGFONTA widthsLog;
+static INT charWidths[128];
+
+static bool surelyFits(HDC dc, const char* text, int width)
+{
+    HFONT font = (HFONT)GetCurrentObject(dc, OBJ_FONT);
+    LOGFONTA log;
+    if (!font || GetMapMode(dc) != MM_TEXT || GetObjectA(font, sizeof log, &log) != sizeof log)
+        return false;
+    // A handle may be reused for another font: the description must match too.
+    if (font != widthsFont || memcmp(&log, &widthsLog, sizeof log) != 0) {
+        widthsFont = nullptr;
+        if (!GetCharWidth32A(dc, 0, 127, charWidths))
+            return false;
+        widthsFont = font;
+        widthsLog = log;
+    }
+    // A pixel a character and the cell's margin to spare: rounding and
+    // overhang never take that much.
+    const int perCharacter = GetTextCharacterExtra(dc) + 1;
+    long sum = 8;
+    for (const unsigned char* c = (const unsigned char*)text; *c; c++) {
+        // Beyond ASCII a byte may be half of a character: measured as before.
+        if (*c >= 0x80)
+            return false;
+        sum += charWidths[*c] + perCharacter;
+        if (sum > width)
+            return false;
+    }
+    return true;
+}
+
 void drawCellText(HDC dc, const char* text, const RECT* cell)
 {
     if (!cell)
@@ -31,7 +67,8 @@ void drawCellText(HDC dc, const char* text, const RECT* cell)
     if (text)
         strncpy(copy, text, LIST_CELL_TEXT_BYTES - 1);
     // A failed fit leaves the text whole; it is still clipped to the cell.
-    fitTextToWidth(dc, copy, LIST_CELL_TEXT_BYTES, cell->right - cell->left);
+    if (!surelyFits(dc, copy, cell->right - cell->left))
+        fitTextToWidth(dc, copy, LIST_CELL_TEXT_BYTES, cell->right - cell->left);
     ExtTextOutA(dc, cell->left + CELL_TEXT_LEFT, cell->top + CELL_TEXT_TOP, ETO_OPAQUE | ETO_CLIPPED,
                 cell, copy, (UINT)strlen(copy), nullptr);
 }
@@ -65,9 +102,30 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
     if (!SendMessageA(item->hwndItem, LVM_GETITEMA, 0, (LPARAM)&probe))
         return;
 
+    HDC dc = item->hDC;
+    // Where the paint may draw at all: a list repaints only the cells whose
+    // texts changed, and a cell outside them is neither asked for nor drawn.
+    RECT clip;
+    const int clipKind = GetClipBox(dc, &clip);
+    const bool clipped = clipKind == SIMPLEREGION || clipKind == COMPLEXREGION;
+    RECT cellRects[LIST_MAX_COLUMNS];
+    bool shown[LIST_MAX_COLUMNS];
+    // Cells follow the item rectangle, which already carries horizontal scrolling;
+    // whatever lies right of the last column is left to the list.
+    int x = 0;
+    for (int c = 0; c < columns; c++) {
+        const int w = (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
+        cellRects[c] = {item->rcItem.left + x, item->rcItem.top, item->rcItem.left + x + w, item->rcItem.bottom};
+        RECT overlap;
+        shown[c] = !clipped || IntersectRect(&overlap, &cellRects[c], &clip);
+        x += w;
+    }
+
     char cells[LIST_MAX_COLUMNS][LIST_CELL_TEXT_BYTES];
     for (int c = 0; c < columns; c++) {
         cells[c][0] = '\0';
+        if (!shown[c])
+            continue;
         LVITEMA sub = {};
         sub.iSubItem = c;
         sub.pszText = cells[c];
@@ -76,7 +134,6 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
         cells[c][LIST_CELL_TEXT_BYTES - 1] = '\0';
     }
 
-    HDC dc = item->hDC;
     const bool selected = (item->itemState & ODS_SELECTED) != 0;
     COLORREF text, background;
     if (selected) {
@@ -88,16 +145,9 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
     SetTextColor(dc, text);
     SetBkColor(dc, background);
 
-    // Cells follow the item rectangle, which already carries horizontal scrolling;
-    // whatever lies right of the last column is left to the list.
-    int x = 0;
-    for (int c = 0; c < columns; c++) {
-        const int w = (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
-        RECT cell = {item->rcItem.left + x, item->rcItem.top, item->rcItem.left + x + w,
-                     item->rcItem.bottom};
-        drawCellText(dc, cells[c], &cell);
-        x += w;
-    }
+    for (int c = 0; c < columns; c++)
+        if (shown[c])
+            drawCellText(dc, cells[c], &cellRects[c]);
 
     if (selected) {
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));

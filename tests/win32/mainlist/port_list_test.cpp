@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/port_list.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
 #include "tests/win32/support/win32_test.h"
@@ -119,6 +120,53 @@ TEST_F(PortListTest, RowsTagsAndCellTexts)
     ASSERT_EQ(3u, afterClear.size());
     EXPECT_EQ("0", afterClear[0].cells[6]);
     EXPECT_EQ("0", afterClear[0].cells[7]);
+}
+
+// A pass repaints the cells whose texts changed and nothing else: no change,
+// no repaint; changes in two rows and columns, the rectangle that spans them.
+TEST_F(PortListTest, APassRepaintsOnlyTheChangedCells)
+{
+    RECT none = {}, one = {}, spanned = {}, cell = {}, corner = {};
+    BOOL anyWithout = TRUE;
+    int code = runManagerWith([&](HWND w) {
+        HWND list = GetDlgItem(w, IDC_PORT_LIST);
+        present(0, "COM41");
+        present(1, "COM42");
+        present(2, "COM43");
+        pumpMessages(350);
+        UpdateWindow(list);
+        refreshPortList(list);
+        anyWithout = GetUpdateRect(list, &none, FALSE);
+        portTable->entries[1].rxBytes += 5;
+        refreshPortList(list);
+        GetUpdateRect(list, &one, FALSE);
+        cell.top = 6;
+        cell.left = LVIR_BOUNDS;
+        SendMessageA(list, LVM_GETSUBITEMRECT, 1, (LPARAM)&cell);
+        ValidateRect(list, nullptr);
+        portTable->entries[0].txBytes += 5;
+        portTable->entries[2].linkState = LINK_CONNECTED;
+        refreshPortList(list);
+        GetUpdateRect(list, &spanned, FALSE);
+        corner.top = 8;
+        corner.left = LVIR_BOUNDS;
+        SendMessageA(list, LVM_GETSUBITEMRECT, 2, (LPARAM)&corner);
+        RECT from = {};
+        from.top = 7;
+        from.left = LVIR_BOUNDS;
+        SendMessageA(list, LVM_GETSUBITEMRECT, 0, (LPARAM)&from);
+        UnionRect(&corner, &corner, &from);
+        // What lies outside the client area (wide stored columns) is never in the update region.
+        RECT client;
+        GetClientRect(list, &client);
+        IntersectRect(&cell, &cell, &client);
+        IntersectRect(&corner, &corner, &client);
+        PostMessageA(w, WM_CLOSE, 0, 0);
+    });
+    EXPECT_EQ(0, code);
+    EXPECT_FALSE(anyWithout) << "a pass with nothing changed repaints nothing";
+    EXPECT_TRUE(EqualRect(&one, &cell)) << "one changed counter: its cell alone";
+    EXPECT_TRUE(EqualRect(&spanned, &corner)) << "rows 0 to 2, columns 7 to 8";
 }
 
 // A port created in a freed slot above existing rows gets its row at its place;
