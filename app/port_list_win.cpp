@@ -9,6 +9,7 @@
 #include "app/cell_text.h"
 #include "app/port_list.h"
 #include "app/settings.h"
+#include "ui/list_paint_win.h"
 #include "ports/create_port_dialog.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
@@ -22,7 +23,7 @@ static WNDPROC listViewProc;
 
 // What each entry's row shows. Columns 1 to 8 are asked of us by the list
 // (LPSTR_TEXTCALLBACK): a pass changes only the texts here that differ, and
-// has just the changed cells repainted, in one invalidation.
+// draws just the changed cells, from here.
 enum { CELL_TEXT_BYTES = 128 };  // the widest field, remoteAddress, with its terminator
 struct ShownCells {
     int known;  // 0 until the row's cells were set once
@@ -94,23 +95,23 @@ static void setCell(HWND, int row, ShownCells* shown, int column, const char* te
         changed->lastColumn = column;
 }
 
-// Has the changed cells repainted, at once and without erasing first: every
-// cell is drawn opaque over its whole rectangle.
+// The entry each row showed in the last pass, for drawing its cells.
+static int rowEntries[PORT_TABLE_ENTRIES];
+
+static const char* shownText(void*, int row, int column)
+{
+    if (row < 0 || row >= PORT_TABLE_ENTRIES || column < 0 || column >= MAIN_LIST_COLUMNS)
+        return nullptr;
+    return shownCells[rowEntries[row]].text[column];
+}
+
+// Has the changed cells drawn at once, in one copy; no paint message.
 static void repaintChanged(HWND list, const ChangedArea* changed)
 {
     if (!changed->any)
         return;
-    RECT first = {}, last = {};
-    first.top = changed->firstColumn;
-    first.left = LVIR_BOUNDS;
-    last.top = changed->lastColumn;
-    last.left = LVIR_BOUNDS;
-    if (!SendMessageA(list, LVM_GETSUBITEMRECT, changed->firstRow, (LPARAM)&first) ||
-        !SendMessageA(list, LVM_GETSUBITEMRECT, changed->lastRow, (LPARAM)&last))
-        return;
-    RECT area;
-    UnionRect(&area, &first, &last);
-    InvalidateRect(list, &area, FALSE);
+    drawListCellsNow(list, changed->firstRow, changed->lastRow, changed->firstColumn, changed->lastColumn, shownText,
+                     nullptr, nullptr, nullptr);
 }
 
 static void setRowTexts(HWND list, int row, int entry, const PortEntry* e, ChangedArea* changed)
@@ -230,6 +231,7 @@ void refreshPortList(HWND list)
             if (!SendMessageA(list, LVM_DELETEITEM, cursor, 0))
                 return;
         }
+        rowEntries[cursor] = i;
         setRowTexts(list, cursor, i, e, &changed);
         cursor++;
     }

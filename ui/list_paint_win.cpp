@@ -3,7 +3,9 @@
 
 #include <commctrl.h>
 #include <cstring>
+#include <vector>
 
+#include "ui/cell_canvas_win.h"
 #include "ui/fit_text.h"
 
 enum { CELL_TEXT_LEFT = 2, CELL_TEXT_TOP = 1, CELL_COPY_BYTES = 516 };
@@ -79,6 +81,41 @@ static void windowColours(void*, int, COLORREF* text, COLORREF* background)
     *background = GetSysColor(COLOR_WINDOW);
 }
 
+// Where a list puts the rows it has drawn, against their bounds as it
+// reports them: drawing cells outside a paint puts them in the same place.
+struct RowPlacement {
+    HWND list;
+    int left, top, height;
+};
+static RowPlacement placements[8];
+static unsigned placementTurn;
+
+static void rememberPlacement(const DRAWITEMSTRUCT* item)
+{
+    if (item->itemAction != ODA_DRAWENTIRE)
+        return;
+    RECT bounds = {};
+    bounds.left = LVIR_BOUNDS;
+    if (!SendMessageA(item->hwndItem, LVM_GETITEMRECT, item->itemID, (LPARAM)&bounds))
+        return;
+    RowPlacement* slot = nullptr;
+    for (RowPlacement& p : placements)
+        if (p.list == item->hwndItem)
+            slot = &p;
+    if (!slot)
+        slot = &placements[placementTurn++ % (sizeof placements / sizeof placements[0])];
+    *slot = {item->hwndItem, (int)(item->rcItem.left - bounds.left), (int)(item->rcItem.top - bounds.top),
+             (int)(item->rcItem.bottom - item->rcItem.top)};
+}
+
+static const RowPlacement* placementOf(HWND list)
+{
+    for (const RowPlacement& p : placements)
+        if (p.list == list && p.height > 0)
+            return &p;
+    return nullptr;
+}
+
 void drawListRow(HWND list, const DRAWITEMSTRUCT* item, int columns)
 {
     drawListRowWith(list, item, columns, windowColours, nullptr);
@@ -101,6 +138,8 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
     probe.iItem = row;
     if (!SendMessageA(item->hwndItem, LVM_GETITEMA, 0, (LPARAM)&probe))
         return;
+
+    rememberPlacement(item);
 
     HDC dc = item->hDC;
     // Where the paint may draw at all: a list repaints only the cells whose
@@ -142,12 +181,26 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
     } else {
         (rule ? rule : windowColours)(context, row, &text, &background);
     }
-    SetTextColor(dc, text);
-    SetBkColor(dc, background);
-
+    // The row's cells are put on screen in one copy where the context allows.
+    RECT area = {};
     for (int c = 0; c < columns; c++)
         if (shown[c])
-            drawCellText(dc, cells[c], &cellRects[c]);
+            UnionRect(&area, &area, &cellRects[c]);
+    if (clipped)
+        IntersectRect(&area, &area, &clip);
+    SetTextColor(dc, text);
+    SetBkColor(dc, background);
+    {
+        CellCanvas canvas(dc, area);
+        for (int c = 0; c < columns; c++) {
+            if (!shown[c])
+                continue;
+            if (canvas.ready())
+                canvas.cell(cellRects[c], cells[c], text, background);
+            else
+                drawCellText(dc, cells[c], &cellRects[c]);
+        }
+    }
 
     if (selected) {
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
@@ -155,4 +208,121 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
     }
     if (item->itemState & ODS_FOCUS)
         DrawFocusRect(dc, &item->rcItem);
+}
+
+// The rectangle spanning the cells of rows firstRow..lastRow, columns
+// firstColumn..lastColumn: rows are equally high and columns side by side, so
+// two corner cells give it.
+static bool spanRect(HWND list, int firstRow, int lastRow, int firstColumn, int lastColumn, RECT* span)
+{
+    RECT first = {}, last = {};
+    first.top = firstColumn;
+    first.left = LVIR_BOUNDS;
+    last.top = lastColumn;
+    last.left = LVIR_BOUNDS;
+    if (!SendMessageA(list, LVM_GETSUBITEMRECT, firstRow, (LPARAM)&first) ||
+        !SendMessageA(list, LVM_GETSUBITEMRECT, lastRow, (LPARAM)&last))
+        return false;
+    UnionRect(span, &first, &last);
+    return true;
+}
+
+static void invalidateSpan(HWND list, int firstRow, int lastRow, int firstColumn, int lastColumn)
+{
+    RECT span;
+    if (spanRect(list, firstRow, lastRow, firstColumn, lastColumn, &span))
+        InvalidateRect(list, &span, FALSE);
+}
+
+void drawListCellsNow(HWND list, int firstRow, int lastRow, int firstColumn, int lastColumn, CellTextSource text,
+                      void* textContext, RowColourRule rule, void* ruleContext)
+{
+    if (!list || !text || firstRow < 0 || firstRow > lastRow || firstColumn < 0 || firstColumn > lastColumn ||
+        lastColumn >= LIST_MAX_COLUMNS)
+        return;
+    // Rows off the page are drawn by the paint that scrolls them in; the
+    // page's last row may show in part.
+    const int top = (int)SendMessageA(list, LVM_GETTOPINDEX, 0, 0);
+    const int perPage = (int)SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0);
+    const int first = firstRow > top ? firstRow : top;
+    const int last = lastRow < top + perPage ? lastRow : top + perPage;
+    if (first > last)
+        return;
+
+    // Rows go where the list's paint puts them; before its first paint,
+    // that paint draws them.
+    RECT firstItem = {}, topItem = {};
+    firstItem.left = LVIR_BOUNDS;
+    topItem.left = LVIR_BOUNDS;
+    const HFONT font = (HFONT)SendMessageA(list, WM_GETFONT, 0, 0);
+    const RowPlacement* placed = placementOf(list);
+    if (!placed || !IsWindowVisible(list) || !font ||
+        !SendMessageA(list, LVM_GETITEMRECT, first, (LPARAM)&firstItem) ||
+        !SendMessageA(list, LVM_GETITEMRECT, top, (LPARAM)&topItem)) {
+        invalidateSpan(list, first, last, firstColumn, lastColumn);
+        return;
+    }
+    OffsetRect(&firstItem, placed->left, placed->top);
+    OffsetRect(&topItem, placed->left, placed->top);
+    const int height = placed->height;
+    int x[LIST_MAX_COLUMNS + 1];
+    x[0] = firstItem.left;
+    for (int c = 0; c <= lastColumn; c++)
+        x[c + 1] = x[c] + (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
+
+    // Below the header, inside the client area.
+    RECT client, area = {x[firstColumn], firstItem.top, x[lastColumn + 1], firstItem.top + (last - first + 1) * height};
+    GetClientRect(list, &client);
+    if (client.top < topItem.top)
+        client.top = topItem.top;
+    if (!IntersectRect(&area, &area, &client))
+        return;
+
+    HDC dc = GetDCEx(list, nullptr, DCX_CACHE | DCX_CLIPSIBLINGS | DCX_CLIPCHILDREN);
+    if (!dc) {
+        invalidateSpan(list, first, last, firstColumn, lastColumn);
+        return;
+    }
+    HGDIOBJ oldFont = SelectObject(dc, font);
+
+    // Selected and focused rows are left to the list's own paint, which
+    // knows how it marks them.
+    std::vector<char> leftToList((size_t)(last - first + 1), 0);
+    for (int r = (int)SendMessageA(list, LVM_GETNEXTITEM, (WPARAM)(first - 1), LVNI_SELECTED); r >= first && r <= last;
+         r = (int)SendMessageA(list, LVM_GETNEXTITEM, (WPARAM)r, LVNI_SELECTED))
+        leftToList[r - first] = 1;
+    const int focused = (int)SendMessageA(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_FOCUSED);
+    if (focused >= first && focused <= last)
+        leftToList[focused - first] = 1;
+    for (int r = first; r <= last; r++) {
+        if (!leftToList[r - first])
+            continue;
+        RECT row = {area.left, firstItem.top + (r - first) * height, area.right, firstItem.top + (r - first + 1) * height};
+        ExcludeClipRect(dc, row.left, row.top, row.right, row.bottom);
+        InvalidateRect(list, &row, FALSE);
+    }
+
+    bool drawn = false;
+    {
+        CellCanvas canvas(dc, area);
+        if (canvas.ready()) {
+            drawn = true;
+            for (int r = first; r <= last; r++) {
+                if (leftToList[r - first])
+                    continue;
+                COLORREF textColour, background;
+                (rule ? rule : windowColours)(ruleContext, r, &textColour, &background);
+                const int rowTop = firstItem.top + (r - first) * height;
+                for (int c = firstColumn; c <= lastColumn; c++) {
+                    const RECT cell = {x[c], rowTop, x[c + 1], rowTop + height};
+                    const char* shown = text(textContext, r, c);
+                    canvas.cell(cell, shown ? shown : "", textColour, background);
+                }
+            }
+        }
+    }
+    SelectObject(dc, oldFont);
+    ReleaseDC(list, dc);
+    if (!drawn)
+        InvalidateRect(list, &area, FALSE);
 }

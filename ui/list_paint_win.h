@@ -19,3 +19,15 @@ typedef void (*RowColourRule)(void* context, int row, COLORREF* text, COLORREF* 
 // drawListRow with the unselected colours chosen by rule, for lists that tint their rows.
 void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColourRule rule,
                      void* context);
+
+// A cell text the list's owner keeps itself, by row and column; null for none.
+typedef const char* (*CellTextSource)(void* context, int row, int column);
+
+// Draws the cells of rows firstRow..lastRow, columns firstColumn..lastColumn
+// at once, outside a paint, as the list's own paint draws them (unselected
+// rows in the colours rule chooses; a null rule: the window's colours). Rows
+// that are selected or focused are invalidated for the list's paint instead,
+// and so is everything when the list cannot be drawn on now. Rows off the page
+// are left to the paint that scrolls them in.
+void drawListCellsNow(HWND list, int firstRow, int lastRow, int firstColumn, int lastColumn, CellTextSource text,
+                      void* textContext, RowColourRule rule, void* ruleContext);

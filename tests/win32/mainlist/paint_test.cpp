@@ -11,6 +11,7 @@
 #include "ports/port_table.h"
 #include "res/resource.h"
 #include "tests/win32/support/win32_test.h"
+#include "ui/cell_canvas_win.h"
 #include "ui/list_paint_win.h"
 
 namespace {
@@ -82,7 +83,119 @@ std::string referenceInk(HDC screen, HFONT font, const std::string& text, int wi
     return ink;
 }
 
+// A 32-bit memory surface filled with a colour no text here is drawn in.
+struct Surface {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    unsigned* bits = nullptr;
+    int width, height;
+    Surface(int w, int h) : width(w), height(h)
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        dc = CreateCompatibleDC(nullptr);
+        void* p = nullptr;
+        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &p, nullptr, 0);
+        old = SelectObject(dc, bitmap);
+        bits = static_cast<unsigned*>(p);
+        for (int i = 0; i < w * h; i++)
+            bits[i] = 0x00123456;
+    }
+    ~Surface()
+    {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+};
+
 }  // namespace
+
+// Cells drawn on a canvas and copied over show exactly what the text output
+// draws cell by cell: in several fonts and colour pairs, texts the character
+// images can compose and texts they cannot, shortened, clipped by a narrow
+// cell and cut by the canvas's edges; nothing outside the canvas is touched.
+TEST(ListPaint, CanvasCellsMatchTheTextOutput)
+{
+    struct Font {
+        const char* face;
+        int height, weight;
+        BOOL italic, underline;
+    };
+    const Font fonts[] = {{"MS Shell Dlg", -11, 400, FALSE, FALSE},
+                          {"MS Shell Dlg", 18, 700, FALSE, FALSE},
+                          {"Courier New", -13, 400, TRUE, FALSE},
+                          {"Tahoma", 16, 400, FALSE, TRUE}};
+    const COLORREF pairs[][2] = {{GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_WINDOW)},
+                                 {GetSysColor(COLOR_HIGHLIGHTTEXT), GetSysColor(COLOR_HIGHLIGHT)},
+                                 {RGB(0, 0, 160), RGB(255, 255, 224)}};
+    const char* texts[] = {"18446744073709551615", "", "0", "Connected", "115200,8N1",
+                           "a-very-long-device-host-name.example", "caf\xe9 \xb5s", "Tab\there",
+                           "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~", "W.W.W jjj"};
+    const int widths[] = {260, 70, 21, 9, 3};
+    const int rowHeight = 19, rows = 10;
+    int width = 0;
+    for (int w : widths)
+        width += w;
+    std::vector<std::string> wrong;
+    const unsigned long composedBefore = cellCanvasComposedCells();
+    unsigned long composedInDialogFont = 0;
+    for (const Font& f : fonts) {
+        HFONT font = CreateFontA(f.height, 0, 0, 0, f.weight, f.italic, f.underline, 0, DEFAULT_CHARSET, 0, 0, 0,
+                                 0, f.face);
+        ASSERT_NE(nullptr, font);
+        for (const auto& pair : pairs) {
+            Surface reference(width, rows * rowHeight), drawn(width, rows * rowHeight);
+            SelectObject(reference.dc, font);
+            SelectObject(drawn.dc, font);
+            SetTextColor(reference.dc, pair[0]);
+            SetBkColor(reference.dc, pair[1]);
+            // The canvas leaves out the first column and the last pixel rows.
+            const RECT area = {widths[0] / 2, 0, width, rows * rowHeight - 7};
+            {
+                CellCanvas canvas(drawn.dc, area);
+                ASSERT_TRUE(canvas.ready());
+                for (int r = 0; r < rows; r++) {
+                    int x = 0;
+                    for (int w : widths) {
+                        const RECT cell = {x, r * rowHeight, x + w, (r + 1) * rowHeight};
+                        drawCellText(reference.dc, texts[r], &cell);
+                        canvas.cell(cell, texts[r], pair[0], pair[1]);
+                        x += w;
+                    }
+                }
+            }
+            GdiFlush();
+            int differing = 0, touched = 0;
+            for (int y = 0; y < drawn.height; y++)
+                for (int x = 0; x < drawn.width; x++) {
+                    const bool in = x >= area.left && x < area.right && y >= area.top && y < area.bottom;
+                    const unsigned got = drawn.bits[y * drawn.width + x];
+                    if (in && got != reference.bits[y * reference.width + x])
+                        differing++;
+                    if (!in && got != 0x00123456)
+                        touched++;
+                }
+            if (differing || touched)
+                wrong.push_back(std::string(f.face) + " " + std::to_string(f.height) + " colours " +
+                                std::to_string(pair[0]) + "/" + std::to_string(pair[1]) + ": " +
+                                std::to_string(differing) + " pixels differ, " + std::to_string(touched) +
+                                " outside the canvas touched");
+        }
+        DeleteObject(font);
+        if (&f == &fonts[0])
+            composedInDialogFont = cellCanvasComposedCells() - composedBefore;
+    }
+    EXPECT_TRUE(wrong.empty()) << ::testing::PrintToString(wrong);
+    // Counters in the dialog font, in every colour pair and cell width, came
+    // from the character images, not from the text output.
+    EXPECT_LE(3u * 2 * 5, composedInDialogFont);
+}
 
 TEST(ListPaint, FitsWithRealTextMeasurement)
 {

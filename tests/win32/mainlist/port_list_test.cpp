@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "ports/port_table.h"
 #include "res/resource.h"
 #include "tests/win32/support/win32_test.h"
+#include "ui/cell_canvas_win.h"
 
 namespace {
 
@@ -122,12 +125,82 @@ TEST_F(PortListTest, RowsTagsAndCellTexts)
     EXPECT_EQ("0", afterClear[0].cells[7]);
 }
 
-// A pass repaints the cells whose texts changed and nothing else: no change,
-// no repaint; changes in two rows and columns, the rectangle that spans them.
-TEST_F(PortListTest, APassRepaintsOnlyTheChangedCells)
+// The list's client area as pixels, read back from the screen.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned> pixels;
+    bool operator==(const Picture& o) const { return width == o.width && pixels == o.pixels; }
+};
+
+Picture picture(HWND list)
 {
-    RECT none = {}, one = {}, spanned = {}, cell = {}, corner = {};
-    BOOL anyWithout = TRUE;
+    RECT client;
+    GetClientRect(list, &client);
+    Picture p;
+    p.width = client.right;
+    p.height = client.bottom;
+    p.pixels.assign((size_t)p.width * p.height, 0);
+    HDC screen = GetDC(list);
+    HDC dc = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = p.width;
+    info.bmiHeader.biHeight = -p.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    BitBlt(dc, 0, 0, p.width, p.height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    memcpy(p.pixels.data(), bits, p.pixels.size() * sizeof(unsigned));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(list, screen);
+    return p;
+}
+
+// The box around the pixels that differ; empty when none do.
+RECT changedBox(const Picture& a, const Picture& b)
+{
+    RECT box = {a.width, a.height, 0, 0};
+    for (int y = 0; y < a.height; y++)
+        for (int x = 0; x < a.width; x++)
+            if (a.pixels[(size_t)y * a.width + x] != b.pixels[(size_t)y * a.width + x]) {
+                box.left = std::min<LONG>(box.left, x);
+                box.top = std::min<LONG>(box.top, y);
+                box.right = std::max<LONG>(box.right, x + 1);
+                box.bottom = std::max<LONG>(box.bottom, y + 1);
+            }
+    if (box.right == 0)
+        box = {};
+    return box;
+}
+
+RECT subItem(HWND list, int row, int column)
+{
+    RECT r = {};
+    r.top = column;
+    r.left = LVIR_BOUNDS;
+    SendMessageA(list, LVM_GETSUBITEMRECT, row, (LPARAM)&r);
+    return r;
+}
+
+bool inside(const RECT& inner, const RECT& outer)
+{
+    RECT both;
+    return IsRectEmpty(&inner) || (IntersectRect(&both, &inner, &outer) && EqualRect(&both, &inner));
+}
+
+// A pass draws the cells whose texts changed and nothing else, at once and as
+// the list's own paint would; a selected or focused row is left to that paint.
+TEST_F(PortListTest, APassDrawsOnlyTheChangedCells)
+{
+    BOOL pendingWithout = TRUE, pendingPlain = TRUE, pendingMarked = FALSE;
+    Picture before, unchanged, drawn, repainted, marked, afterPass, painted, markedRepainted;
+    RECT cell = {}, marks = {}, plainSpan = {}, markedRow = {};
+    unsigned long composedBefore = 0, composedAfter = 0;
     int code = runManagerWith([&](HWND w) {
         HWND list = GetDlgItem(w, IDC_PORT_LIST);
         present(0, "COM41");
@@ -135,38 +208,74 @@ TEST_F(PortListTest, APassRepaintsOnlyTheChangedCells)
         present(2, "COM43");
         pumpMessages(350);
         UpdateWindow(list);
+        before = picture(list);
         refreshPortList(list);
-        anyWithout = GetUpdateRect(list, &none, FALSE);
+        pendingWithout = GetUpdateRect(list, nullptr, FALSE);
+        unchanged = picture(list);
+
         portTable->entries[1].rxBytes += 5;
+        composedBefore = cellCanvasComposedCells();
         refreshPortList(list);
-        GetUpdateRect(list, &one, FALSE);
-        cell.top = 6;
-        cell.left = LVIR_BOUNDS;
-        SendMessageA(list, LVM_GETSUBITEMRECT, 1, (LPARAM)&cell);
-        ValidateRect(list, nullptr);
+        composedAfter = cellCanvasComposedCells();
+        pendingPlain = GetUpdateRect(list, nullptr, FALSE);
+        drawn = picture(list);
+        cell = subItem(list, 1, 6);
+        InvalidateRect(list, nullptr, TRUE);
+        UpdateWindow(list);
+        repainted = picture(list);
+
+        // Row 0 selected and focused: its changed cell waits for the list's paint.
+        LVITEMA state = {};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(list, LVM_SETITEMSTATE, 0, (LPARAM)&state);
+        SetFocus(list);
+        UpdateWindow(list);
+        marked = picture(list);
         portTable->entries[0].txBytes += 5;
         portTable->entries[2].linkState = LINK_CONNECTED;
         refreshPortList(list);
-        GetUpdateRect(list, &spanned, FALSE);
-        corner.top = 8;
-        corner.left = LVIR_BOUNDS;
-        SendMessageA(list, LVM_GETSUBITEMRECT, 2, (LPARAM)&corner);
-        RECT from = {};
-        from.top = 7;
-        from.left = LVIR_BOUNDS;
-        SendMessageA(list, LVM_GETSUBITEMRECT, 0, (LPARAM)&from);
-        UnionRect(&corner, &corner, &from);
-        // What lies outside the client area (wide stored columns) is never in the update region.
+        pendingMarked = GetUpdateRect(list, &marks, FALSE);
+        afterPass = picture(list);
+        const RECT spanFrom = subItem(list, 1, 7), spanTo = subItem(list, 2, 8);
+        const RECT rowFrom = subItem(list, 0, 7), rowTo = subItem(list, 0, 8);
+        UnionRect(&plainSpan, &spanFrom, &spanTo);
+        UnionRect(&markedRow, &rowFrom, &rowTo);
+        UpdateWindow(list);
+        painted = picture(list);
+        InvalidateRect(list, nullptr, TRUE);
+        UpdateWindow(list);
+        markedRepainted = picture(list);
+        // What lies outside the client area (wide stored columns) is never drawn.
         RECT client;
         GetClientRect(list, &client);
         IntersectRect(&cell, &cell, &client);
-        IntersectRect(&corner, &corner, &client);
+        // Rows 1 and 2, and row 0, across the list: a list may put its cells
+        // a little off the header's columns; the pictures pin down the rest.
+        plainSpan.left = markedRow.left = client.left;
+        plainSpan.right = markedRow.right = client.right;
         PostMessageA(w, WM_CLOSE, 0, 0);
     });
     EXPECT_EQ(0, code);
-    EXPECT_FALSE(anyWithout) << "a pass with nothing changed repaints nothing";
-    EXPECT_TRUE(EqualRect(&one, &cell)) << "one changed counter: its cell alone";
-    EXPECT_TRUE(EqualRect(&spanned, &corner)) << "rows 0 to 2, columns 7 to 8";
+    EXPECT_FALSE(pendingWithout) << "a pass with nothing changed repaints nothing";
+    EXPECT_TRUE(before == unchanged) << "a pass with nothing changed draws nothing";
+
+    EXPECT_FALSE(pendingPlain) << "a plain row's changed cell is drawn at once, with no paint to come";
+    RECT box = changedBox(unchanged, drawn);
+    EXPECT_FALSE(IsRectEmpty(&box)) << "the new counter is on screen";
+    EXPECT_TRUE(inside(box, cell)) << "one changed counter: its cell alone";
+    EXPECT_TRUE(drawn == repainted) << "the cell drawn at once looks as the list's own paint draws it";
+    EXPECT_LT(composedBefore, composedAfter) << "drawn from the character images";
+
+    EXPECT_TRUE(pendingMarked) << "the selected row's changed cell is left to the list's paint";
+    EXPECT_TRUE(inside(marks, markedRow)) << "row 0 alone";
+    box = changedBox(marked, afterPass);
+    EXPECT_FALSE(IsRectEmpty(&box));
+    EXPECT_TRUE(inside(box, plainSpan)) << "rows 1 to 2 drawn at once";
+    box = changedBox(afterPass, painted);
+    EXPECT_FALSE(IsRectEmpty(&box));
+    EXPECT_TRUE(inside(box, markedRow)) << "the paint then draws the selected row's cells";
+    EXPECT_TRUE(painted == markedRepainted) << "together, what the list's own paint draws";
 }
 
 // A port created in a freed slot above existing rows gets its row at its place;
