@@ -73,6 +73,7 @@ echo "{\"soak_rounds\": $soak_rounds, \"soak_failed_checks\": ${soak_failed:-nul
 echo "| benchmark | result |"
 echo "|---|---|"
 echo "| main list refresh pass, 128 rows | $(grep -m1 'refresh pass' "$OUT/refresh.txt" | sed 's/^refresh pass, 128 rows: //') |"
+echo "| manager CPU with 128 live rows on screen, counters changing every 100 ms tick (% of one core, from /proc) | $(key manager_cpu_128_rows_pct "$OUT/cpu.txt" || echo '?') |"
 echo "| Monitor drain rate | $(grep -m1 'highest lossless' "$OUT/monitor.txt" | sed 's/^highest lossless paced rate: //') lossless |"
 echo "| Monitor through the host, single bytes for 10 s | $(sed -n 's/^  records shown: //p' "$OUT/monitor-host.txt" 2>/dev/null); accounted: $(sed -n 's/^  every record accounted for: //p' "$OUT/monitor-host.txt" 2>/dev/null) |"
 echo "| scan of 1024 devices | $(grep -m1 'scale.*1024 records' "$OUT/scan.txt" | sed 's/^.*replies 1 ms apart: //') |"
