@@ -66,9 +66,8 @@ HWND createPortList(HWND mainWindow)
     return list;
 }
 
-// The cells a pass changed, as the rows and columns they span. Rows are
-// equally high and columns side by side, so the cells at two corners give
-// the rectangle to repaint: two questions to the list, not one per cell.
+// The cells a pass changed, as the rows and columns they span: drawn as one
+// block, whatever lies between them drawn again as it was.
 struct ChangedArea {
     int firstRow, lastRow, firstColumn, lastColumn;
     int any;

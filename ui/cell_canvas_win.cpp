@@ -17,7 +17,6 @@ enum {
     MAX_ADVANCE = 512,
     MAX_ROW_HEIGHT = 1024,
     IMAGE_SETS = 8,            // fonts and colour pairs kept at once
-    MAX_SURFACE_PIXELS = 16 * 1024 * 1024,
 };
 
 // One font, colour pair and row height: each character drawn opaque in a
@@ -41,58 +40,8 @@ GlyphImages imageSets[IMAGE_SETS];
 unsigned long useClock;
 unsigned long composedCells;
 
-// A 32-bit top-down DIB section selected into a memory context of its own.
-struct Surface {
-    HDC dc;
-    HBITMAP bitmap;
-    HGDIOBJ oldBitmap;
-    unsigned* bits;
-    int width, height;
-};
-
-bool makeSurface(Surface* s, int width, int height)
-{
-    *s = {};
-    if (width <= 0 || height <= 0 || (long long)width * height > MAX_SURFACE_PIXELS)
-        return false;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    s->dc = CreateCompatibleDC(nullptr);
-    if (!s->dc)
-        return false;
-    s->bitmap = CreateDIBSection(s->dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!s->bitmap || !bits) {
-        if (s->bitmap)
-            DeleteObject(s->bitmap);
-        DeleteDC(s->dc);
-        *s = {};
-        return false;
-    }
-    s->oldBitmap = SelectObject(s->dc, s->bitmap);
-    s->bits = static_cast<unsigned*>(bits);
-    s->width = width;
-    s->height = height;
-    return true;
-}
-
-void freeSurface(Surface* s)
-{
-    if (!s->dc)
-        return;
-    SelectObject(s->dc, s->oldBitmap);
-    DeleteObject(s->bitmap);
-    DeleteDC(s->dc);
-    *s = {};
-}
-
 // The surface canvases share; one that finds it in use makes its own.
-Surface sharedSurface;
+DibSurface sharedSurface;
 bool sharedBusy;
 
 bool allComposable(const GlyphImages& g, const char* text)
@@ -165,16 +114,16 @@ void compose(const GlyphImages& g, const char* text, unsigned* dst, int dstWidth
 void renderImages(GlyphImages* g, HFONT font)
 {
     g->exact = false;
-    Surface work;
-    if (!makeSurface(&work, 1, 1))
+    HDC measure = CreateCompatibleDC(nullptr);
+    if (!measure)
         return;
-    HGDIOBJ oldFont = SelectObject(work.dc, font);
+    HGDIOBJ oldFont = SelectObject(measure, font);
     INT widths[128] = {};
     ABC abc[LAST_CHARACTER - FIRST_CHARACTER + 1];
-    const bool haveAbc = GetCharABCWidthsA(work.dc, FIRST_CHARACTER, LAST_CHARACTER, abc) != 0;
-    const bool haveWidths = GetCharWidth32A(work.dc, 0, 127, widths) != 0;
-    SelectObject(work.dc, oldFont);
-    freeSurface(&work);
+    const bool haveAbc = GetCharABCWidthsA(measure, FIRST_CHARACTER, LAST_CHARACTER, abc) != 0;
+    const bool haveWidths = GetCharWidth32A(measure, 0, 127, widths) != 0;
+    SelectObject(measure, oldFont);
+    DeleteDC(measure);
     if (!haveWidths)
         return;
 
@@ -195,7 +144,8 @@ void renderImages(GlyphImages* g, HFONT font)
     }
     // One column more: the background alone.
     g->width = total + 1;
-    if (!makeSurface(&work, g->width, g->height))
+    DibSurface work;
+    if (!makeDibSurface(&work, g->width, g->height))
         return;
     oldFont = SelectObject(work.dc, font);
     SetTextColor(work.dc, g->text);
@@ -229,11 +179,11 @@ void renderImages(GlyphImages* g, HFONT font)
     int sum = 0;
     measureByAdvances(g, sample, n, &sum);
     SIZE extent = {};
-    Surface reference, composed;
+    DibSurface reference, composed;
     const int width = TEXT_LEFT + sum + 8;
     if (g->pixels && GetTextExtentPoint32A(work.dc, sample, n, &extent) && extent.cx == sum &&
-        makeSurface(&reference, width, g->height)) {
-        if (makeSurface(&composed, width, g->height)) {
+        makeDibSurface(&reference, width, g->height)) {
+        if (makeDibSurface(&composed, width, g->height)) {
             HGDIOBJ oldReferenceFont = SelectObject(reference.dc, font);
             SetTextColor(reference.dc, g->text);
             SetBkColor(reference.dc, g->background);
@@ -244,12 +194,12 @@ void renderImages(GlyphImages* g, HFONT font)
             compose(*g, sample, composed.bits, width, g->height, cell);
             g->exact = memcmp(reference.bits, composed.bits, (size_t)width * g->height * sizeof(unsigned)) == 0;
             SelectObject(reference.dc, oldReferenceFont);
-            freeSurface(&composed);
+            freeDibSurface(&composed);
         }
-        freeSurface(&reference);
+        freeDibSurface(&reference);
     }
     SelectObject(work.dc, oldFont);
-    freeSurface(&work);
+    freeDibSurface(&work);
 }
 
 const GlyphImages* imagesFor(HFONT font, const LOGFONTA& log, COLORREF text, COLORREF background, int height)
@@ -304,48 +254,40 @@ CellCanvas::CellCanvas(HDC target, const RECT& area) : target_(target), area_(ar
     const int width = area.right - area.left, height = area.bottom - area.top;
     if (!target || width <= 0 || height <= 0 || !targetTakesCanvas(target))
         return;
-    Surface s = {};
     if (!sharedBusy) {
         if (sharedSurface.width < width || sharedSurface.height < height) {
             const int w = sharedSurface.width > width ? sharedSurface.width : width;
             const int h = sharedSurface.height > height ? sharedSurface.height : height;
-            freeSurface(&sharedSurface);
-            if (!makeSurface(&sharedSurface, w, h))
+            freeDibSurface(&sharedSurface);
+            if (!makeDibSurface(&sharedSurface, w, h))
                 return;
         }
-        s = sharedSurface;
+        surface_ = sharedSurface;
         shared_ = true;
         sharedBusy = true;
-    } else if (!makeSurface(&s, width, height)) {
+    } else if (!makeDibSurface(&surface_, width, height)) {
         return;
     }
-    dc_ = s.dc;
-    bitmap_ = s.bitmap;
-    oldBitmap_ = s.oldBitmap;
-    bits_ = s.bits;
-    stride_ = s.width;
-    rows_ = s.height;
-    oldFont_ = SelectObject(dc_, GetCurrentObject(target, OBJ_FONT));
+    oldFont_ = SelectObject(surface_.dc, GetCurrentObject(target, OBJ_FONT));
 }
 
 CellCanvas::~CellCanvas()
 {
-    if (!dc_)
+    if (!surface_.dc)
         return;
     GdiFlush();
-    BitBlt(target_, area_.left, area_.top, area_.right - area_.left, area_.bottom - area_.top, dc_, 0, 0, SRCCOPY);
-    SelectObject(dc_, oldFont_);
-    if (shared_) {
+    BitBlt(target_, area_.left, area_.top, area_.right - area_.left, area_.bottom - area_.top, surface_.dc, 0, 0,
+           SRCCOPY);
+    SelectObject(surface_.dc, oldFont_);
+    if (shared_)
         sharedBusy = false;
-    } else {
-        Surface s = {dc_, bitmap_, oldBitmap_, bits_, stride_, rows_};
-        freeSurface(&s);
-    }
+    else
+        freeDibSurface(&surface_);
 }
 
 void CellCanvas::cell(const RECT& cell, const char* text, COLORREF textColour, COLORREF background)
 {
-    if (!dc_)
+    if (!surface_.dc)
         return;
     RECT local = cell;
     OffsetRect(&local, -area_.left, -area_.top);
@@ -354,7 +296,7 @@ void CellCanvas::cell(const RECT& cell, const char* text, COLORREF textColour, C
     memcpy(copy, text ? text : "", length);
     copy[length] = '\0';
 
-    HFONT font = (HFONT)GetCurrentObject(dc_, OBJ_FONT);
+    HFONT font = (HFONT)GetCurrentObject(surface_.dc, OBJ_FONT);
     LOGFONTA log;
     const GlyphImages* g = nullptr;
     if (font && GetObjectA(font, sizeof log, &log) == sizeof log)
@@ -371,15 +313,15 @@ void CellCanvas::cell(const RECT& cell, const char* text, COLORREF textColour, C
                 gdiPending_ = false;
             }
             // Only the canvas's own part of the surface is drawn on.
-            compose(*g, copy, bits_, stride_, area_.bottom - area_.top < rows_ ? area_.bottom - area_.top : rows_,
-                    local);
+            compose(*g, copy, surface_.bits, surface_.width,
+                    area_.bottom - area_.top < surface_.height ? area_.bottom - area_.top : surface_.height, local);
             composedCells++;
             return;
         }
     }
-    SetTextColor(dc_, textColour);
-    SetBkColor(dc_, background);
-    drawCellText(dc_, copy, &local);
+    SetTextColor(surface_.dc, textColour);
+    SetBkColor(surface_.dc, background);
+    drawCellText(surface_.dc, copy, &local);
     gdiPending_ = true;
 }
 

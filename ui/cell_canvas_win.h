@@ -9,6 +9,8 @@
 #pragma once
 #include <windows.h>
 
+#include "ui/dib_surface_win.h"
+
 class CellCanvas {
 public:
     // A canvas over area (device coordinates of target), drawn in the
@@ -21,7 +23,7 @@ public:
     CellCanvas(const CellCanvas&) = delete;
     CellCanvas& operator=(const CellCanvas&) = delete;
 
-    bool ready() const { return dc_ != nullptr; }
+    bool ready() const { return surface_.dc != nullptr; }
 
     // Draws cell (target coordinates) as drawCellText does: the background
     // over the whole cell, the text shortened to fit and clipped to the cell.
@@ -30,13 +32,9 @@ public:
 private:
     HDC target_ = nullptr;
     RECT area_ = {};
-    HDC dc_ = nullptr;
-    HGDIOBJ oldBitmap_ = nullptr;
+    DibSurface surface_ = {};  // the shared one, or the canvas's own
     HGDIOBJ oldFont_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    unsigned* bits_ = nullptr;
-    int stride_ = 0, rows_ = 0;  // the surface's size, at least the area's
-    bool shared_ = false;  // the surface kept between canvases
+    bool shared_ = false;  // surface_ is the one kept between canvases
     bool gdiPending_ = false;
 };
 

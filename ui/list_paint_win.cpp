@@ -210,28 +210,21 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
         DrawFocusRect(dc, &item->rcItem);
 }
 
-// The rectangle spanning the cells of rows firstRow..lastRow, columns
+// Has the list repaint the cells of rows firstRow..lastRow, columns
 // firstColumn..lastColumn: rows are equally high and columns side by side, so
-// two corner cells give it.
-static bool spanRect(HWND list, int firstRow, int lastRow, int firstColumn, int lastColumn, RECT* span)
+// two corner cells give the rectangle.
+static void invalidateSpan(HWND list, int firstRow, int lastRow, int firstColumn, int lastColumn)
 {
-    RECT first = {}, last = {};
+    RECT first = {}, last = {}, span;
     first.top = firstColumn;
     first.left = LVIR_BOUNDS;
     last.top = lastColumn;
     last.left = LVIR_BOUNDS;
     if (!SendMessageA(list, LVM_GETSUBITEMRECT, firstRow, (LPARAM)&first) ||
         !SendMessageA(list, LVM_GETSUBITEMRECT, lastRow, (LPARAM)&last))
-        return false;
-    UnionRect(span, &first, &last);
-    return true;
-}
-
-static void invalidateSpan(HWND list, int firstRow, int lastRow, int firstColumn, int lastColumn)
-{
-    RECT span;
-    if (spanRect(list, firstRow, lastRow, firstColumn, lastColumn, &span))
-        InvalidateRect(list, &span, FALSE);
+        return;
+    UnionRect(&span, &first, &last);
+    InvalidateRect(list, &span, FALSE);
 }
 
 void drawListCellsNow(HWND list, int firstRow, int lastRow, int firstColumn, int lastColumn, CellTextSource text,

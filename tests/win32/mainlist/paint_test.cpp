@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "tests/win32/support/win32_test.h"
 #include "ui/cell_canvas_win.h"
+#include "ui/dib_surface_win.h"
 #include "ui/list_paint_win.h"
 
 namespace {
@@ -84,34 +85,14 @@ std::string referenceInk(HDC screen, HFONT font, const std::string& text, int wi
 }
 
 // A 32-bit memory surface filled with a colour no text here is drawn in.
-struct Surface {
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ old = nullptr;
-    unsigned* bits = nullptr;
-    int width, height;
-    Surface(int w, int h) : width(w), height(h)
+struct Surface : DibSurface {
+    Surface(int w, int h)
     {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        dc = CreateCompatibleDC(nullptr);
-        void* p = nullptr;
-        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &p, nullptr, 0);
-        old = SelectObject(dc, bitmap);
-        bits = static_cast<unsigned*>(p);
-        for (int i = 0; i < w * h; i++)
+        makeDibSurface(this, w, h);
+        for (int i = 0; bits && i < w * h; i++)
             bits[i] = 0x00123456;
     }
-    ~Surface()
-    {
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
+    ~Surface() { freeDibSurface(this); }
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "res/resource.h"
 #include "tests/win32/support/win32_test.h"
 #include "ui/cell_canvas_win.h"
+#include "ui/dib_surface_win.h"
 
 namespace {
 
@@ -141,22 +142,13 @@ Picture picture(HWND list)
     p.height = client.bottom;
     p.pixels.assign((size_t)p.width * p.height, 0);
     HDC screen = GetDC(list);
-    HDC dc = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = p.width;
-    info.bmiHeader.biHeight = -p.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    BitBlt(dc, 0, 0, p.width, p.height, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    memcpy(p.pixels.data(), bits, p.pixels.size() * sizeof(unsigned));
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
+    DibSurface copy;
+    if (makeDibSurface(&copy, p.width, p.height)) {
+        BitBlt(copy.dc, 0, 0, p.width, p.height, screen, 0, 0, SRCCOPY);
+        GdiFlush();
+        memcpy(p.pixels.data(), copy.bits, p.pixels.size() * sizeof(unsigned));
+        freeDibSurface(&copy);
+    }
     ReleaseDC(list, screen);
     return p;
 }
