@@ -5,6 +5,25 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Debian's `wine` runs the 32-bit loader whenever wine32 is installed, even
+# on a kernel that cannot execute 32-bit programs (no IA-32 emulation, or a
+# hypervisor without it): then every Wine command fails with "Exec format
+# error". There, `wine` (and `wine-stable`, which wineboot and the other
+# launchers call) is pointed at the 64-bit loader, so the x86_64 build runs.
+if [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wine64 ] \
+   && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    PARLO_WINE_SHIM="$ROOT/build/wine/bin64"
+    if [ ! -x "$PARLO_WINE_SHIM/wine-stable" ]; then
+        mkdir -p "$PARLO_WINE_SHIM"
+        printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+            > "$PARLO_WINE_SHIM/wine-stable"
+        chmod +x "$PARLO_WINE_SHIM/wine-stable"
+        ln -sf wine-stable "$PARLO_WINE_SHIM/wine"
+    fi
+    case ":$PATH:" in *":$PARLO_WINE_SHIM:"*) ;; *) export PATH="$PARLO_WINE_SHIM:$PATH" ;; esac
+    export WINELOADER=/usr/lib/wine/wine64
+fi
+
 # Caption buttons are drawn with Wine's Marlett font, which this
 # distribution's Wine does not find by itself: the prefix gets a copy.
 add_prefix_fonts() {
