@@ -181,6 +181,10 @@ inner_ours() {
     cpu_percent $IDLE_SECONDS host="$host_pid" wineserver="$server" paird="$(cat "$WORK/paird.pid")" \
         > "$WORK/idle-ours.txt"
 
+    # How soon the table shows a program's open and settings, and its close
+    # (aim: 20 ms median, 60 ms at most), over 20 opens of one port.
+    serialprog openstate COM$FIRST_COM 19200 20 > "$WORK/ours-openstate.txt"
+
     ours tcp1-latency $FIRST_COM 1 "$SECS" latency
     ours tcp1-throughput $FIRST_COM 1 "$SECS" throughput
     ours tcp128-latency $FIRST_COM $PORTS "$SECS" latency
@@ -389,6 +393,7 @@ print_table() {
     echo "| idle CPU, $PORTS ports connected, no traffic, over ${IDLE_SECONDS} s (% of one core) | ParloHost $(share "$WORK/idle-ours.txt" host)% (wineserver $(share "$WORK/idle-ours.txt" wineserver)%, pair daemon $(share "$WORK/idle-ours.txt" paird)%) | | $PORTS socat $(share "$WORK/idle-socat.txt" socat)% | | |"
     echo "| CPU while $PORTS TCP ports stream (% of one core) | serialprog $(share "$WORK/busy-ours.txt" serialprog), ParloHost $(share "$WORK/busy-ours.txt" host), wineserver $(share "$WORK/busy-ours.txt" wineserver), pair daemon $(share "$WORK/busy-ours.txt" paird), devsim $(share "$WORK/busy-ours.txt" devsim) | | pty_client $(share "$WORK/busy-socat.txt" client), socat $(share "$WORK/busy-socat.txt" socat), devsim $(share "$WORK/busy-socat.txt" devsim) | | |"
     echo "| system calls / context switches per 4 KB echoed while $PORTS TCP ports stream | $(calls_per_chunk serialprog), $(calls_per_chunk host), $(calls_per_chunk wineserver), $(calls_per_chunk paird) | | | | |"
+    echo "| open state: a program's open and settings, and its close, reach the table (20 opens; aim: median 20 ms, 60 ms at most) | open: median $(awk '$1 == "open_ms" { print $3 " ms, max " $5 " ms" }' "$WORK/ours-openstate.txt" 2>/dev/null); close: median $(awk '$1 == "close_ms" { print $3 " ms, max " $5 " ms" }' "$WORK/ours-openstate.txt" 2>/dev/null) | | | | |"
     echo "| machine load (1-minute average) at the start / after our path / after socat's | $(cat "$WORK/load-before" 2>/dev/null) / $(cat "$WORK/load-ours" 2>/dev/null) / $(cat "$WORK/load-after" 2>/dev/null) | | | | |"
 }
 
@@ -414,6 +419,10 @@ udp1_mbps $(field "$O-udp1-throughput.txt" total_Bps) 1e-6
 udp1_socat_mbps $(field "$S-udp1-throughput.txt" total_Bps) 1e-6
 udp1_rtt_median_ms $(field "$O-udp1-latency.txt" median_ms) 1
 host_idle_cpu_128_ports_pct $(share "$WORK/idle-ours.txt" host) 1
+open_state_median_ms $(awk '$1 == "open_ms" { print $3 }' "$WORK/ours-openstate.txt" 2>/dev/null) 1
+open_state_max_ms $(awk '$1 == "open_ms" { print $5 }' "$WORK/ours-openstate.txt" 2>/dev/null) 1
+close_state_median_ms $(awk '$1 == "close_ms" { print $3 }' "$WORK/ours-openstate.txt" 2>/dev/null) 1
+close_state_max_ms $(awk '$1 == "close_ms" { print $5 }' "$WORK/ours-openstate.txt" 2>/dev/null) 1
 EOF
     } | awk 'BEGIN { printf "{" }
              { printf "%s\"%s\": ", (NR > 1 ? ", " : ""), $1

@@ -28,6 +28,10 @@ count_gtest() {
     echo "$passed $failed"
 }
 
+# Seconds since the tier began (tier_start sets the start).
+tier_start() { tier_began=$SECONDS; }
+tier_time() { echo "$((SECONDS - tier_began)) s"; }
+
 tier() {
     local name=$1 rc=$2 log=$3
     local counts
@@ -37,10 +41,11 @@ tier() {
     if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
     total_passed=$((total_passed + passed))
     total_failed=$((total_failed + failed))
-    summary+=("$name: $passed passed, $failed failed")
+    summary+=("$name: $passed passed, $failed failed ($(tier_time))")
 }
 
 echo "== native tier"
+tier_start
 (cd "$ROOT/build/native" && ctest --output-on-failure -V) > "$LOGS/native.log" 2>&1
 rc=$?
 grep -aE '^[0-9]+/[0-9]+ Test|tests passed|FAILED' "$LOGS/native.log"
@@ -55,6 +60,7 @@ case "$PARLO_TEST_BUILD" in
 esac
 
 echo "== win32 tier (Wine, $tested)"
+tier_start
 inlab bash "$ROOT/lab/with-wine.sh" --name win32 -- ctest --test-dir "$PARLO_TEST_BUILD" --output-on-failure -V \
     > "$LOGS/win32.log" 2>&1
 rc=$?
@@ -64,6 +70,7 @@ tier win32 $rc "$LOGS/win32.log"
 echo "== win32 tier in the lab (Wine against devsim)"
 for script in "$ROOT"/tests/win32/*/run_in_lab.sh; do
     suite=$(basename "$(dirname "$script")")
+    tier_start
     bash "$script" --build "$PARLO_TEST_BUILD" --devsim "$ROOT/build/native/bin/devsim" \
         > "$LOGS/lab-$suite.log" 2>&1
     rc=$?
@@ -72,6 +79,7 @@ for script in "$ROOT"/tests/win32/*/run_in_lab.sh; do
 done
 
 echo "== e2e tier (Wine, real binaries)"
+tier_start
 inlab bash "$ROOT/tests/e2e/run.sh" > "$LOGS/e2e.log" 2>&1
 rc=$?
 cat "$LOGS/e2e.log"
@@ -83,15 +91,16 @@ e2e_failed=${e2e_failed:-1}
 if [ "$rc" -ne 0 ] && [ "$e2e_failed" -eq 0 ]; then e2e_failed=1; fi
 total_passed=$((total_passed + e2e_passed))
 total_failed=$((total_failed + e2e_failed))
-summary+=("e2e: $e2e_passed passed, $e2e_failed failed")
+summary+=("e2e: $e2e_passed passed, $e2e_failed failed ($(tier_time))")
 
 echo "== fuzzing (${FUZZ_SECONDS}s per target)"
+tier_start
 if bash "$ROOT/mgmt/fuzz/run.sh" "$FUZZ_SECONDS" > "$LOGS/fuzz.log" 2>&1; then
-    summary+=("fuzz: 1 passed, 0 failed")
+    summary+=("fuzz: 1 passed, 0 failed ($(tier_time))")
     total_passed=$((total_passed + 1))
 else
     tail -30 "$LOGS/fuzz.log"
-    summary+=("fuzz: 0 passed, 1 failed")
+    summary+=("fuzz: 0 passed, 1 failed ($(tier_time))")
     total_failed=$((total_failed + 1))
 fi
 
@@ -99,5 +108,6 @@ echo
 echo "== summary (logs in build/test-logs)"
 echo "Windows build tested: $tested"
 for s in "${summary[@]}"; do echo "$s"; done
+echo "tests ran for $SECONDS s"
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]

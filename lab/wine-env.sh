@@ -63,9 +63,28 @@ export -f start_wineserver
 
 # Boots the prefix once. It is a 64-bit prefix; with 32-bit Wine installed
 # it runs 32-bit programs too (Wine adds that half to an older prefix by
-# itself when the installation changes).
+# itself when the installation changes). Booting takes Wine tens of seconds
+# on a busy machine, so one prefix is booted for the whole build tree
+# (build/wine/.template) and every new prefix starts as a copy of it: as
+# fresh as a boot of its own, in a second.
 boot_prefix() {
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    [ -f "$WINEPREFIX/system.reg" ] && return 0
+    local wines="$ROOT/build/wine" template="$ROOT/build/wine/.template"
+    mkdir -p "$wines" "$WINEPREFIX"
+    (
+        flock 9
+        if [ ! -f "$template/system.reg" ]; then
+            rm -rf "$template.boot"
+            mkdir -p "$template.boot"
+            WINEPREFIX="$template.boot" wineboot -i >/dev/null 2>&1 || true
+            WINEPREFIX="$template.boot" wineserver -w
+            [ -f "$template.boot/system.reg" ] && rm -rf "$template" && mv "$template.boot" "$template"
+        fi
+    ) 9> "$wines/.template.lock"
+    if [ -f "$template/system.reg" ]; then
+        cp -a "$template/." "$WINEPREFIX/"
+    else
+        # No template could be made: this prefix boots on its own.
         wineboot -i >/dev/null 2>&1 || true
         wineserver -w
     fi

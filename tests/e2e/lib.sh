@@ -17,6 +17,23 @@ check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; r
 expect_eq() { if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected [$2], got [$3]"; return 1; fi; }
 # Runs a command with its output dropped (for check).
 quiet() { "$@" >/dev/null 2>&1; }
+# Runs the command after $1 until it succeeds or $1 seconds have passed.
+wait_for() {
+    local end=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.1
+    done
+}
+# expect_eq on what the command after $3 prints, once it prints $2 or $3
+# seconds have passed: for what follows an action a moment later.
+expect_soon() {
+    local what=$1 want=$2 end=$((SECONDS + $3)) got
+    shift 3
+    while got=$("$@"); [ "$got" != "$want" ] && [ $SECONDS -lt $end ]; do sleep 0.1; done
+    expect_eq "$what" "$want" "$got"
+}
 
 pmauto() { wine "$BIN/pmauto.exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 

@@ -13,9 +13,11 @@ total_passed=0
 total_failed=0
 for scenario in "$ROOT"/tests/e2e/scenario_*.sh; do
     name=$(basename "$scenario" .sh)
+    began=$SECONDS
     out=$(bash "$ROOT/lab/with-wine.sh" --name "e2e-$name" --fresh -- \
           bash -c 'source "$0"; echo "E2E_COUNTS $e2e_passed $e2e_failed"' "$scenario" 2>&1)
     echo "$out" | grep -v '^E2E_COUNTS'
+    echo "  ($name: $((SECONDS - began)) s)"
     counts=$(echo "$out" | grep '^E2E_COUNTS' | tail -1)
     if [ -z "$counts" ]; then
         echo "  FAILED: $name did not finish"

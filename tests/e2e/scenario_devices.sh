@@ -149,9 +149,10 @@ road() {
     shot devices-com52-connected
     serialprog exchange COM52 38400 'road\r\n' 8 5000 > "$LAB_WORK/road.out"
     expect_eq "a serial program on COM52 talks with the device" "got 8 <\\x20road\\r\\n" "$(head -1 "$LAB_WORK/road.out")"
-    serialprog listen COM52 38400 3000 > "$LAB_WORK/inject.out" &
+    serialprog listen COM52 38400 15000 11 > "$LAB_WORK/inject.out" &
     local listener=$!
-    sleep 1.5
+    com52_open() { [ "$(dv_main_cell COM52 2)" = "38400,8N1" ]; }
+    check "the listening program holds COM52" wait_for 10 com52_open
     dv_devsim_ctl inject 3 1 'from\sdevice' >/dev/null
     wait $listener
     expect_eq "and hears what the device sends" "got 11 from\\x20device" "$(head -1 "$LAB_WORK/inject.out")"
@@ -241,10 +242,8 @@ bound() {
     check "OK closes the creation dialog" dv_gone_dialog "$WINDOW_AUTO" || return
     record=$(dv_field "$(dv_log 3 20 | tail -1)" payload)
     dv_peer_port=$(dv_le16 "${record:2}" 36)
-    sleep 2
-    expect_eq "re-targeted to UDP and still stopped" \
-        "UDP $dv_peer_port Stop command=2" \
-        "$(dv_main_row COM52 | cut -f3,6,9 | tr '\t' ' ') $(pmauto port-show "$entry" | grep -o 'command=[0-9]*')"
+    retarget_seen() { echo "$(dv_main_row COM52 | cut -f3,6,9 | tr '\t' ' ') $(pmauto port-show "$entry" | grep -o 'command=[0-9]*')"; }
+    expect_soon "re-targeted to UDP and still stopped" "UDP $dv_peer_port Stop command=2" 10 retarget_seen
     shot devices-stopped-retargeted
     close_configure_and_scan || return
     pmauto list-select PARLOMGR - 1000 "$(dv_main_row_index COM52)" >/dev/null

@@ -144,18 +144,15 @@ mn_inner() {
     local slot
     slot=$(echo "$dump" | awk -F'\t' 'NR > 1 && $2 == "rx" && $3 == 9 { print $1; exit }')
     pmauto list-select '#32770' "$MON" 1007 "$slot" >/dev/null
-    sleep 0.3
-    expect_eq "the dump of the received hello" 'HEX:\r\n3e 20 68 65 6c 6c 6f 0d 0a \r\nASCII:\r\n> hello??\r\n\r\n' \
-        "$(dialog_text "$MON" 1008)"
+    expect_soon "the dump of the received hello" 'HEX:\r\n3e 20 68 65 6c 6c 6f 0d 0a \r\nASCII:\r\n> hello??\r\n\r\n' 5 \
+        dialog_text "$MON" 1008
     slot=$(echo "$dump" | awk -F'\t' 'NR > 1 && $3 > 32 { print $1; exit }')
     pmauto list-select '#32770' "$MON" 1007 "$slot" >/dev/null
-    sleep 0.3
-    expect_eq "a two-line dump" "$(echo "$dump" | render_ring detail "$slot")" "$(dialog_text "$MON" 1008)"
+    expect_soon "a two-line dump" "$(echo "$dump" | render_ring detail "$slot")" 5 dialog_text "$MON" 1008
     shot monitor-rows
     slot=$(echo "$dump" | awk -F'\t' 'NR > 1 && $3 == 6 { print $1; exit }')
     pmauto list-select '#32770' "$MON" 1007 "$slot" >/dev/null
-    sleep 0.3
-    expect_eq "a frame's dump is empty" "" "$(dialog_text "$MON" 1008)"
+    expect_soon "a frame's dump is empty" "" 5 dialog_text "$MON" 1008
     expect_eq "row colours: received tinted, sent plain, selected highlighted" \
         "E7E6FF $(pmauto syscolor 5) $(pmauto syscolor 13)" \
         "$(pmauto row-colour '#32770' "$MON" 1007 1) $(pmauto row-colour '#32770' "$MON" 1007 0) $(pmauto row-colour '#32770' "$MON" 1007 "$slot")"
@@ -178,7 +175,8 @@ mn_inner() {
     pmauto set-text '#32770' "$SAVE" 1148 traffic >/dev/null
     pmauto click '#32770' "$SAVE" 1 >/dev/null
     check "the save dialog closes" pmauto wait-gone '#32770' "$SAVE" 10000
-    check "the log is written" test -s "$DRIVE_C/parlo/traffic.log"
+    # The manager writes it once the dialog has closed: a moment later.
+    check "the log is written" wait_for 5 test -s "$DRIVE_C/parlo/traffic.log"
     echo "$dump" | render_ring log "$shown" > "$LAB_WORK/expected.log"
     check "the log holds every shown record, byte for byte" cmp "$LAB_WORK/expected.log" "$DRIVE_C/parlo/traffic.log"
     check "the log keeps a percent sign and s as they were" grep -q '%s 100% ' "$DRIVE_C/parlo/traffic.log"
@@ -214,15 +212,13 @@ mn_inner() {
     pmauto click '#32770' "$SAVE" 1 >/dev/null
     answer_msgbox 5000 6 >/dev/null
     pmauto wait-gone '#32770' "$SAVE" 5000
-    sleep 0.3
     echo "$dump" | render_ring log 2 > "$LAB_WORK/expected2.log"
-    check "Yes replaces it with the rows now shown" cmp "$LAB_WORK/expected2.log" "$DRIVE_C/parlo/traffic.log"
+    check "Yes replaces it with the rows now shown" wait_for 5 quiet cmp "$LAB_WORK/expected2.log" "$DRIVE_C/parlo/traffic.log"
     pmauto column-width '#32770' "$MON" 1007 0 45 >/dev/null
     pmauto column-width '#32770' "$MON" 1007 4 220 >/dev/null
     mon_click 1
     check "Exit closes the Monitor" pmauto wait-gone '#32770' "$MON" 5000
-    sleep 0.3
-    expect_eq "Exit stops the capture" 0 "$(port_field 0 capture)"
+    expect_soon "Exit stops the capture" 0 5 port_field 0 capture
     check "the main window is back" quiet pmauto wait-window PARLOMGR - 0
 
     echo "-- Ctrl+M opens it again, Esc closes it"
@@ -234,8 +230,7 @@ mn_inner() {
     shot monitor-reopened
     pmauto keys '#32770' esc >/dev/null
     check "Esc closes the Monitor" pmauto wait-gone '#32770' "$MON" 5000
-    sleep 0.3
-    expect_eq "and stops the capture" 0 "$(port_field 0 capture)"
+    expect_soon "and stops the capture" 0 5 port_field 0 capture
     pmauto command PARLOMGR 105 >/dev/null
     wait_manager 20
     local hex widths=""

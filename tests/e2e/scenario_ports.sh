@@ -177,8 +177,7 @@ pt_inner() {
         "$(ini_text)"
     start_manager parlo
     pmauto wait-window PARLOMGR - 30000 >/dev/null
-    sleep 0.5
-    expect_eq "the rows are back" "COM45 COM46" "$(list_names)"
+    expect_soon "the rows are back" "COM45 COM46" 5 list_names
     expect_eq "with their states" "Connected|Stop" "$(list_cell COM45 9)|$(list_cell COM46 9)"
     expect_eq "and COM46's counters" $'8\t8' "$(list_row COM46 | cut -f7,8)"
 

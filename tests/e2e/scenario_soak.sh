@@ -18,8 +18,10 @@ SOAK_FIRST_COM=101
 SOAK_PER_DEVICE=32
 SOAK_DEVICES=$((SOAK_PORTS / SOAK_PER_DEVICE))
 SOAK_CONNECTED=0x1000002
-# The longest a port waits before it tries again (8 s), and the connect itself.
-SOAK_RECONNECT_MS=10000
+# The longest a port waits before it tries again (8 s), and the connect
+# itself, make 10 s: make bench holds every round to that. A test run only
+# catches a port that never comes back, at ten times as long.
+SOAK_RECONNECT_MS=${SOAK_RECONNECT_MS:-100000}
 
 serialprog() { wine "$BIN/serialprog.exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
@@ -52,7 +54,7 @@ soak_inner() {
     check "128 ports connect" quiet pmauto port-wait 0 state $SOAK_CONNECTED 60000 $SOAK_PORTS || { lab_inner_end; return; }
 
     local host paird round fault first_host="" first_paird="" bad_reconnect=0 bad_echo=0 bad_counters=0
-    local bad_clear=0 bad_host=0 bad_paird=0 started=$SECONDS
+    local bad_clear=0 bad_host=0 bad_paird=0 started=$SECONDS slowest_ms=0 back_ms
     host=$(prefix_pid ParloHost.exe)
     paird=$(cat "$LAB_WORK/paird.pid")
     pmauto port-counters 0 $SOAK_PORTS > "$LAB_WORK/counters.before"
@@ -68,9 +70,13 @@ soak_inner() {
             sleep 1.5
             devsim_ctl up all >/dev/null
         fi
-        if ! pmauto port-wait 0 state $SOAK_CONNECTED $SOAK_RECONNECT_MS $SOAK_PORTS > "$LAB_WORK/reconnect.txt"; then
+        back_ms=$(date +%s%3N)
+        if pmauto port-wait 0 state $SOAK_CONNECTED $SOAK_RECONNECT_MS $SOAK_PORTS > "$LAB_WORK/reconnect.txt"; then
+            back_ms=$(( $(date +%s%3N) - back_ms ))
+            [ "$back_ms" -gt "$slowest_ms" ] && slowest_ms=$back_ms
+        else
             bad_reconnect=$((bad_reconnect + 1))
-            echo "  round $round ($fault): not reconnected within its back-off: $(cat "$LAB_WORK/reconnect.txt")"
+            echo "  round $round ($fault): not reconnected within $((SOAK_RECONNECT_MS / 1000)) s: $(cat "$LAB_WORK/reconnect.txt")"
             pmauto port-wait 0 state $SOAK_CONNECTED 30000 $SOAK_PORTS >/dev/null
         fi
 
@@ -108,8 +114,9 @@ soak_inner() {
         flat "$first_host" "$now_host" || { bad_host=$((bad_host + 1)); echo "  round $round: ParloHost fds and RSS $now_host, first $first_host"; }
         flat "$first_paird" "$now_paird" || { bad_paird=$((bad_paird + 1)); echo "  round $round: pair daemon fds and RSS $now_paird, first $first_paird"; }
     done
+    echo "  slowest reconnect of a round: $slowest_ms ms"
     echo "  $SOAK_ROUNDS rounds in $((SECONDS - started)) s; ParloHost fds and RSS (KB) first $first_host, last $now_host; pair daemon first $first_paird, last $now_paird"
-    expect_eq "every port reconnected within its back-off, every round" 0 "$bad_reconnect"
+    expect_eq "every port reconnected within $((SOAK_RECONNECT_MS / 1000)) s, every round" 0 "$bad_reconnect"
     expect_eq "every byte after the reconnect echoed intact, every round" 0 "$bad_echo"
     expect_eq "counters never went backwards" 0 "$bad_counters"
     expect_eq "every Clear Counters pressed mid-stream took" 0 "$bad_clear"

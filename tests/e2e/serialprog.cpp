@@ -198,7 +198,9 @@ int listen(int argc, char** argv)
     HANDLE h = openPort(argv[2], (DWORD)atol(argv[3]));
     if (h == INVALID_HANDLE_VALUE)
         return 1;
-    std::string got = readFor(h, (size_t)-1, nowMs() + atof(argv[4]));
+    // With a count, it stops as soon as that many bytes came.
+    size_t expect = argc >= 6 ? (size_t)strtoul(argv[5], nullptr, 10) : (size_t)-1;
+    std::string got = readFor(h, expect, nowMs() + atof(argv[4]));
     printf("got %u %s\n", (unsigned)got.size(), escape(got).c_str());
     CloseHandle(h);
     return 0;
@@ -483,7 +485,7 @@ int main(int argc, char** argv)
     if (argc >= 2 && strcmp(argv[1], "openstate") == 0)
         return openState(argc, argv);
     fprintf(stderr, "usage: serialprog exchange COM BAUD TEXT EXPECT TIMEOUT_MS [HOLD_MS]\n"
-                    "       serialprog listen COM BAUD MS\n"
+                    "       serialprog listen COM BAUD MS [COUNT]\n"
                     "       serialprog bench FIRST COUNT SECONDS throughput|latency [RATE]\n"
                     "       serialprog openstate COM BAUD ROUNDS\n");
     return 2;

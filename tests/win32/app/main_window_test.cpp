@@ -158,7 +158,7 @@ TEST_F(MainWindowTest, OpensWithTitleMenuAndListThenClosesInOrder)
             // A port the host takes up shows on the next tick.
             writePortEntry(portTable, 2, "\\\\.\\NULL_COM9", "192.0.2.9", "502", "enable", "tcpc", "6001");
             portTable->entries[2].present = 1;
-            pumpMessages(300);
+            pumpTicks(w, 1);
             timerRefreshes = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 1;
         }
         HKEY key;

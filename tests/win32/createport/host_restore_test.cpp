@@ -104,7 +104,7 @@ TEST_F(RealHost, CreatedPortIsListedAndSurvivesAServiceRestart)
         pollUntil([=, &okAt, &listedAt]() {
             if (okAt && !listedAt && listRowOf(list, "COM58") >= 0)
                 listedAt = GetTickCount();
-            if (listedAt || (okAt && GetTickCount() - okAt > 5000)) {
+            if (listedAt || (okAt && GetTickCount() - okAt > 10000)) {
                 delete watcher;
                 PostMessageA(w, WM_CLOSE, 0, 0);
                 return true;
@@ -116,7 +116,9 @@ TEST_F(RealHost, CreatedPortIsListedAndSurvivesAServiceRestart)
     EXPECT_EQ(0, code);
     ASSERT_NE(0u, okAt) << "the dialog opened from the menu command";
     ASSERT_NE(0u, listedAt) << "the new port shows in the list";
-    EXPECT_LT(listedAt - okAt, 1000u) << "on one of the next ticks";
+    // On one of the next 100 ms ticks once the host took the entry; the bound
+    // only catches a list that stopped following the table.
+    EXPECT_LT(listedAt - okAt, 2000u) << "on one of the next ticks";
     ASSERT_FALSE(offeredPort.empty());
     std::string line = "entry_v1_1=COM58 127.0.0.1 9 enable tcpc " + offeredPort + "\r\n";
     EXPECT_EQ(line, readFile(windowsFile("parlo.ini")));

@@ -203,6 +203,24 @@ bool waitFor(const std::function<bool()>& done, DWORD ms)
     return done();
 }
 
+bool pumpTicks(HWND window, int ticks, DWORD ms)
+{
+    const DWORD end = GetTickCount() + ms;
+    int seen = 0;
+    while (seen < ticks && (LONG)(end - GetTickCount()) > 0) {
+        MSG msg;
+        while (seen < ticks && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            const bool tick = msg.message == WM_TIMER && msg.hwnd == window;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+            seen += tick;
+        }
+        if (seen < ticks)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return seen >= ticks;
+}
+
 RECT placedOff(HWND dialog, int id, RECT want)
 {
     MapDialogRect(dialog, &want);

@@ -48,6 +48,11 @@ void pumpMessages(DWORD ms);
 // Pumps messages until done() holds or ms pass; returns done().
 bool waitFor(const std::function<bool()>& done, DWORD ms = 3000);
 
+// Pumps messages until `ticks` timer messages of `window` have been handled
+// (or ms pass): whatever the window does on its timer has then seen every
+// change made before. Returns whether they came.
+bool pumpTicks(HWND window, int ticks, DWORD ms = 10000);
+
 // The dialog's control as placed, minus `want` = {x, y, width, height} in
 // dialog units, each mapped on its own as the dialog manager does: all zero
 // when the control sits exactly there.
