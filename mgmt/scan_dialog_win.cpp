@@ -269,9 +269,12 @@ void abandonScan(unsigned scan)
     abandonedScan = scan;
 }
 
+// The list is looked up once, when the window opens, and kept with it: under
+// Wine every GetDlgItem asks the server for the window's children, and a
+// burst of replies lists a row every few microseconds.
 HWND deviceList(HWND dialog)
 {
-    return GetDlgItem(dialog, IDC_DEVICE_LIST);
+    return (HWND)GetWindowLongPtrA(dialog, DWLP_USER);
 }
 
 void holdListPainting(HWND dialog)
@@ -482,6 +485,7 @@ INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
         shownScan = 0;
         listPaintingHeld = false;
+        SetWindowLongPtrA(dialog, DWLP_USER, (LONG_PTR)GetDlgItem(dialog, IDC_DEVICE_LIST));
         setUpDeviceList(dialog);
         startScan(dialog);
         return TRUE;

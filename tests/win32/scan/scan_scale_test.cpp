@@ -63,7 +63,9 @@ protected:
             }
             if (!scanInProgress() && w.scanEnabled())
                 break;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+            // Rows come with messages, which end the wait at once; a short
+            // time-out would only load the Wine server the scan thread needs.
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
         }
         InterlockedExchange(&watch.stop, 1);
         if (watcher) {

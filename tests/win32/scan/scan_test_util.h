@@ -56,6 +56,8 @@ public:
         // Message boxes and the Authentication dialog are answered by a
         // DialogWatcher; this window is driven by the test itself.
         SetPropA(dialog, "watched", (HANDLE)1);
+        listWindow = GetDlgItem(dialog, IDC_DEVICE_LIST);
+        scanButton = GetDlgItem(dialog, IDC_SCAN_DEVICE);
         ShowWindow(dialog, SW_SHOWNORMAL);
     }
     ~ScanWindow()
@@ -69,8 +71,10 @@ public:
             DestroyWindow(dialog);
         dialog = nullptr;
     }
-    HWND list() const { return GetDlgItem(dialog, IDC_DEVICE_LIST); }
-    bool scanEnabled() const { return IsWindowEnabled(GetDlgItem(dialog, IDC_SCAN_DEVICE)) != 0; }
+    // Looked up once: the timing loops ask many times a millisecond, and
+    // under Wine each look-up is a request to the server the scan needs.
+    HWND list() const { return listWindow; }
+    bool scanEnabled() const { return IsWindowEnabled(scanButton) != 0; }
     int rowCount() const { return (int)SendMessageA(list(), LVM_GETITEMCOUNT, 0, 0); }
 
     // Waits for the scan to end and the button to come back.
@@ -116,6 +120,8 @@ public:
         return out;
     }
     HWND dialog;
+    HWND listWindow = nullptr;
+    HWND scanButton = nullptr;
 };
 
 // Records what the row buttons hand to the shell and the device windows.
