@@ -295,7 +295,7 @@ static void setDetailFont(HWND dialog)
                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
     if (!font)
         return;
-    SendDlgItemMessageA(dialog, IDC_MONITOR_DETAIL, WM_SETFONT, (WPARAM)font, TRUE);
+    SendDlgItemMessageA(dialog, IDC_MONITOR_DETAIL, WM_SETFONT, (WPARAM)font, IsWindowVisible(dialog));
     if (detailFont)
         DeleteObject(detailFont);
     detailFont = font;
