@@ -9,10 +9,24 @@
 #include "ports/config_file.h"
 #include "ports/port_table_win.h"
 #include "res/resource.h"
+#include "ui/dpi_win.h"
 #include "ui/list_paint_win.h"
+
+// The caption and task bar show the icon drawn for the window's DPI.
+static void showIconsAt(HWND window, int dpi)
+{
+    if (HICON big = programIconAt(appResources(), IDI_PARLOMGR, true, dpi))
+        SendMessageA(window, WM_SETICON, ICON_BIG, (LPARAM)big);
+    if (HICON small = programIconAt(appResources(), IDI_SMALL, false, dpi))
+        SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)small);
+}
 
 static void onCreate(HWND window)
 {
+    // The class's icons are those of the system's DPI.
+    const int dpi = windowDpi(window);
+    if (dpi != systemDpi())
+        showIconsAt(window, dpi);
     portList = createPortList(window);
     if (!portList)
         MessageBoxA(nullptr, "List not created!", nullptr, MB_OK);
@@ -20,15 +34,25 @@ static void onCreate(HWND window)
     SetTimer(window, MAIN_TIMER_ID, MAIN_TIMER_PERIOD_MS, nullptr);
 }
 
-static void measureListRow(HWND window, MEASUREITEMSTRUCT* measure)
+// The window moved to a display of another DPI: it takes the place the system
+// suggests, and the list's columns, text and rows follow the new DPI.
+static void followDpi(HWND window, int dpi, const RECT* suggested)
 {
-    HDC dc = GetDC(window);
-    HGDIOBJ old = SelectObject(dc, listFont);
-    TEXTMETRICA tm;
-    if (GetTextMetricsA(dc, &tm))
-        measure->itemHeight = tm.tmHeight + 1;
-    SelectObject(dc, old);
-    ReleaseDC(window, dc);
+    if (!dpi)
+        return;
+    const int old = windowDpi(window);
+    setWindowDpi(window, dpi);
+    if (portList) {
+        rescaleListColumns(portList, &windowSettings.columnWidths[MAIN_LIST_WIDTH_SLOT], MAIN_LIST_COLUMNS, old, dpi);
+        if (HFONT text = listTextFontAt(dpi))
+            SendMessageA(portList, WM_SETFONT, (WPARAM)text, FALSE);
+    }
+    showIconsAt(window, dpi);
+    if (suggested)
+        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (portList)
+        remeasureListRows(portList);
 }
 
 // Settings, configuration file, table, sockets, then the window itself, all in
@@ -67,7 +91,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         MEASUREITEMSTRUCT* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
         if (measure->CtlType != ODT_LISTVIEW)
             break;
-        measureListRow(window, measure);
+        if (const int height = listRowHeight(window))
+            measure->itemHeight = height;
         return TRUE;
     }
     case WM_DRAWITEM:
@@ -95,6 +120,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
+    case WM_DPICHANGED:
+        followDpi(window, dpiOfMessage(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case WM_NCDESTROY:
+        forgetWindowDpi(window);
+        break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -9,6 +9,7 @@
 #include "app/cell_text.h"
 #include "app/port_list.h"
 #include "app/settings.h"
+#include "ui/dpi_win.h"
 #include "ui/list_paint_win.h"
 #include "ports/create_port_dialog.h"
 #include "ports/port_table.h"
@@ -48,11 +49,12 @@ HWND createPortList(HWND mainWindow)
     if (!list)
         return nullptr;
 
+    const int dpi = windowDpi(mainWindow);
     for (int c = 0; c < MAIN_LIST_COLUMNS; c++) {
         LVCOLUMNA col = {};
         col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         col.fmt = LVCFMT_LEFT;
-        col.cx = windowSettings.columnWidths[c];
+        col.cx = scaleToDpi(windowSettings.columnWidths[MAIN_LIST_WIDTH_SLOT + c], dpi);
         col.pszText = titles[c];
         col.iSubItem = c;
         if (SendMessageA(list, LVM_INSERTCOLUMNA, c, (LPARAM)&col) == -1) {
@@ -61,6 +63,14 @@ HWND createPortList(HWND mainWindow)
         }
     }
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    // A list's own font is that of the system's DPI: on a display of another
+    // one it gets the same font at that display's, and measures its rows again.
+    if (dpi != systemDpi()) {
+        if (HFONT text = listTextFontAt(dpi)) {
+            SendMessageA(list, WM_SETFONT, (WPARAM)text, FALSE);
+            remeasureListRows(list);
+        }
+    }
     memset(shownCells, 0, sizeof shownCells);
     listViewProc = (WNDPROC)SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)portListProc);
     return list;

@@ -6,13 +6,7 @@
 
 #include "app/app.h"
 #include "app/settings.h"
-
-static_assert(sizeof(LOGFONTA) == sizeof(SettingsFont), "font description layout");
-static_assert(offsetof(LOGFONTA, lfWeight) == offsetof(SettingsFont, lfWeight), "font layout");
-static_assert(offsetof(LOGFONTA, lfFaceName) == offsetof(SettingsFont, lfFaceName), "font layout");
-
-
-HFONT listFont;
+#include "ui/dpi_win.h"
 
 static void systemFontDescription(SettingsFont* font)
 {
@@ -51,9 +45,7 @@ void loadSettings()
     const DWORD length = readStoredValue(stored, sizeof stored);
     acceptStoredSettings(stored, length, &windowSettings);
 
-    LOGFONTA font;
-    memcpy(&font, &windowSettings.font, sizeof font);
-    listFont = CreateFontIndirectA(&font);
+    makeListFont();
     storedRowColours = windowSettings.rowColours;
 }
 
@@ -61,19 +53,22 @@ void saveSettings(HWND mainWindow, HWND portList)
 {
     windowSettings.version = SETTINGS_VERSION;
 
+    const int dpi = windowDpi(mainWindow);
+    WindowSettings& s = windowSettings;
     // Only a normal placement is kept; minimised or maximised keeps the loaded one.
     RECT r;
     if (mainWindow && !IsIconic(mainWindow) && !IsZoomed(mainWindow) && GetWindowRect(mainWindow, &r)) {
-        windowSettings.windowLeft = r.left;
-        windowSettings.windowTop = r.top;
-        windowSettings.windowWidth = r.right - r.left;
-        windowSettings.windowHeight = r.bottom - r.top;
+        s.windowLeft = storedPlacement(r.left, s.windowLeft, dpi);
+        s.windowTop = storedPlacement(r.top, s.windowTop, dpi);
+        s.windowWidth = storedPlacement(r.right - r.left, s.windowWidth, dpi);
+        s.windowHeight = storedPlacement(r.bottom - r.top, s.windowHeight, dpi);
     }
 
     if (portList) {
-        for (int c = 0; c < MAIN_LIST_COLUMNS; c++)
-            windowSettings.columnWidths[MAIN_LIST_WIDTH_SLOT + c] =
-                (int32_t)SendMessageA(portList, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
+        for (int c = 0; c < MAIN_LIST_COLUMNS; c++) {
+            int32_t& slot = s.columnWidths[MAIN_LIST_WIDTH_SLOT + c];
+            slot = storedFromShown((int32_t)SendMessageA(portList, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0), slot, dpi);
+        }
     }
 
     HKEY key;

@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "ports/host_control.h"
 #include "res/resource.h"
+#include "ui/dpi_win.h"
 
 HWND mainWindow;
 HWND portList;
@@ -18,12 +19,12 @@ ATOM registerMainWindowClass(HINSTANCE instance, const char* className)
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = mainWindowProc;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_PARLOMGR));
+    wc.hIcon = programIconAt(instance, IDI_PARLOMGR, true, systemDpi());
     wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszMenuName = MAKEINTRESOURCEA(IDC_PARLOMGR);
     wc.lpszClassName = className;
-    wc.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
+    wc.hIconSm = programIconAt(instance, IDI_SMALL, false, systemDpi());
     return RegisterClassExA(&wc);
 }
 
@@ -52,6 +53,25 @@ static bool sendCommandZeroAccelerator(HACCEL table, const MSG* msg)
     return false;
 }
 
+// The window is made before its DPI is known, at the system's; on a display
+// of another DPI it is placed again at that display's.
+static void placeAtOwnDpi(HWND window, int madeAt)
+{
+    const int dpi = windowDpi(window);
+    if (dpi == madeAt)
+        return;
+    const WindowSettings& s = windowSettings;
+    UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+    if (s.windowLeft == SETTINGS_DEFAULT_PLACEMENT || s.windowTop == SETTINGS_DEFAULT_PLACEMENT)
+        flags |= SWP_NOMOVE;
+    if (s.windowWidth == SETTINGS_DEFAULT_PLACEMENT || s.windowHeight == SETTINGS_DEFAULT_PLACEMENT)
+        flags |= SWP_NOSIZE;
+    if ((flags & SWP_NOMOVE) && (flags & SWP_NOSIZE))
+        return;
+    SetWindowPos(window, nullptr, placementToDpi(s.windowLeft, dpi), placementToDpi(s.windowTop, dpi),
+                 placementToDpi(s.windowWidth, dpi), placementToDpi(s.windowHeight, dpi), flags);
+}
+
 int runManager(HINSTANCE instance, int showCommand)
 {
     char title[100];
@@ -75,10 +95,13 @@ int runManager(HINSTANCE instance, int showCommand)
     appInstance = instance;
 
     const WindowSettings& s = windowSettings;
-    mainWindow = CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW, s.windowLeft, s.windowTop,
-                                 s.windowWidth, s.windowHeight, nullptr, nullptr, instance, nullptr);
+    const int dpi = systemDpi();
+    mainWindow = CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW, placementToDpi(s.windowLeft, dpi),
+                                 placementToDpi(s.windowTop, dpi), placementToDpi(s.windowWidth, dpi),
+                                 placementToDpi(s.windowHeight, dpi), nullptr, nullptr, instance, nullptr);
     if (!mainWindow)
         return 0;
+    placeAtOwnDpi(mainWindow, dpi);
     ShowWindow(mainWindow, showCommand);
     UpdateWindow(mainWindow);
 

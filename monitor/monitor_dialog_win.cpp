@@ -4,20 +4,25 @@
 #include <commctrl.h>
 #include <mmsystem.h>
 
-#include "app/settings.h"
 #include "monitor/monitor_ids.h"
 #include "monitor/monitor_paint_win.h"
 #include "monitor/monitor_rows.h"
 #include "monitor/record_text.h"
 #include "monitor/traffic_log_win.h"
 #include "res/resource.h"
+#include "ui/dpi_win.h"
+#include "ui/list_paint_win.h"
 #include "ui/ui_thread.h"
+#include "ui/window_settings.h"
 
 static const int columnTitles[MONITOR_COLUMNS] = {
     IDS_COL_NUMBER, IDS_COL_TIME, IDS_COL_RXTX, IDS_COL_BYTES, IDS_COL_DATA,
 };
 
 enum { DETAIL_FONT_POINTS = 9, COLUMN_TITLE_BYTES = 64 };
+
+// Posted on a DPI change, to follow it once the system has scaled the dialog.
+enum { WM_MONITOR_DPI_SETTLED = WM_APP + 1 };
 
 int monitoredEntry = -1;
 
@@ -266,13 +271,14 @@ static void answerCellRequest(const NMHDR* header)
 
 static void addColumns(HWND list)
 {
+    const int dpi = windowDpi(list);
     for (int c = 0; c < MONITOR_COLUMNS; c++) {
         char title[COLUMN_TITLE_BYTES] = "";
         LoadStringA(appResources(), columnTitles[c], title, sizeof title);
         LVCOLUMNA column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = windowSettings.columnWidths[MONITOR_WIDTH_SLOT + c];
+        column.cx = scaleToDpi(windowSettings.columnWidths[MONITOR_WIDTH_SLOT + c], dpi);
         column.pszText = title;
         column.iSubItem = c;
         if (SendMessageA(list, LVM_INSERTCOLUMNA, (WPARAM)c, (LPARAM)&column) < 0)
@@ -280,17 +286,19 @@ static void addColumns(HWND list)
     }
 }
 
-// A fixed-pitch font lines the dump's columns up.
+// A fixed-pitch font lines the dump's columns up. Made for the dialog's DPI,
+// and made again when that changes.
 static void setDetailFont(HWND dialog)
 {
-    HDC dc = GetDC(dialog);
-    const int height = -MulDiv(DETAIL_FONT_POINTS, GetDeviceCaps(dc, LOGPIXELSY), 72);
-    ReleaseDC(dialog, dc);
-    detailFont = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             FIXED_PITCH | FF_MODERN, "Courier New");
+    const int height = -MulDiv(DETAIL_FONT_POINTS, windowDpi(dialog), 72);
+    HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
+    if (!font)
+        return;
+    SendDlgItemMessageA(dialog, IDC_MONITOR_DETAIL, WM_SETFONT, (WPARAM)font, IsWindowVisible(dialog));
     if (detailFont)
-        SendDlgItemMessageA(dialog, IDC_MONITOR_DETAIL, WM_SETFONT, (WPARAM)detailFont, FALSE);
+        DeleteObject(detailFont);
+    detailFont = font;
 }
 
 static void initMonitor(HWND dialog)
@@ -323,9 +331,11 @@ static void closeMonitor(HWND dialog, int command)
     // Only columns the list really has: a missing one would store a width of 0.
     HWND header = (HWND)SendMessageA(monitorList, LVM_GETHEADER, 0, 0);
     const int columns = header ? (int)SendMessageA(header, HDM_GETITEMCOUNT, 0, 0) : 0;
-    for (int c = 0; c < MONITOR_COLUMNS && c < columns; c++)
-        windowSettings.columnWidths[MONITOR_WIDTH_SLOT + c] =
-            (int32_t)SendMessageA(monitorList, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
+    const int dpi = windowDpi(dialog);
+    for (int c = 0; c < MONITOR_COLUMNS && c < columns; c++) {
+        int32_t& slot = windowSettings.columnWidths[MONITOR_WIDTH_SLOT + c];
+        slot = storedFromShown((int32_t)SendMessageA(monitorList, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0), slot, dpi);
+    }
     writeCaptureCommand(CAPTURE_STOP);
     stopDrain();
     monitorList = nullptr;
@@ -336,16 +346,24 @@ static void closeMonitor(HWND dialog, int command)
 
 static int measureMonitorRow(HWND dialog, MEASUREITEMSTRUCT* measure)
 {
-    HDC dc = GetDC(dialog);
-    HGDIOBJ old = SelectObject(dc, listFont);
-    TEXTMETRICA tm;
-    const BOOL known = GetTextMetricsA(dc, &tm);
-    SelectObject(dc, old);
-    ReleaseDC(dialog, dc);
-    if (!known)
+    const int height = listRowHeight(dialog);
+    if (!height)
         return FALSE;
-    measure->itemHeight = tm.tmHeight + 1;
+    measure->itemHeight = height;
     return TRUE;
+}
+
+// The dialog moved to a display of another DPI. The system scales the
+// dialog itself (its frame, controls and their font) after this; the list's
+// columns are ours now, its rows and the dump's font once it has.
+static void followDpi(HWND dialog, int dpi)
+{
+    if (!dpi)
+        return;
+    const int old = windowDpi(dialog);
+    setWindowDpi(dialog, dpi);
+    rescaleListColumns(monitorList, &windowSettings.columnWidths[MONITOR_WIDTH_SLOT], MONITOR_COLUMNS, old, dpi);
+    PostMessageA(dialog, WM_MONITOR_DPI_SETTLED, 0, 0);
 }
 
 static void onListNotify(HWND dialog, const NMHDR* header)
@@ -415,7 +433,15 @@ INT_PTR CALLBACK monitorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     case WM_COMMAND:
         onCommand(dialog, LOWORD(wParam));
         return TRUE;
+    case WM_DPICHANGED:
+        followDpi(dialog, dpiOfMessage(wParam));
+        return FALSE;
+    case WM_MONITOR_DPI_SETTLED:
+        setDetailFont(dialog);
+        remeasureListRows(monitorList);
+        return TRUE;
     case WM_NCDESTROY:
+        forgetWindowDpi(dialog);
         stopDrain();
         if (detailFont)
             DeleteObject(detailFont);

@@ -4,14 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ui/dpi_win.h"
 #include "ui/fit_text.h"
 #include "ui/list_paint_win.h"
 
 namespace {
 
 enum {
-    TEXT_LEFT = 2,             // where drawCellText starts a text in its cell
-    TEXT_TOP = 1,
     FIRST_CHARACTER = 0x20,    // the characters kept as images: printable ASCII
     LAST_CHARACTER = 0x7e,
     MAX_ADVANCE = 512,
@@ -19,14 +18,15 @@ enum {
     IMAGE_SETS = 8,            // fonts and colour pairs kept at once
 };
 
-// One font, colour pair and row height: each character drawn opaque in a
-// strip of its advance width, as a cell of that height would show it.
+// One font, colour pair, row height and text offset: each character drawn
+// opaque in a strip of its advance width, as a cell of that height would show it.
 struct GlyphImages {
     bool used;
     bool exact;  // composing was shown to give the text output's pixels
     LOGFONTA font;
     COLORREF text, background;
     int height;
+    int textTop;  // where the text stands below the cell's top
     int advance[128];
     int at[128];  // the character's first column in pixels
     bool composable[128];
@@ -67,9 +67,10 @@ int measureByAdvances(void* context, const char* text, int length, int* width)
 }
 
 // Fills cell (destination coordinates) with the background and copies the
-// images of text's characters into it from TEXT_LEFT on, all clipped to the
+// images of text's characters into it from textLeft on, all clipped to the
 // cell and the destination. The images are as high as the cell.
-void compose(const GlyphImages& g, const char* text, unsigned* dst, int dstWidth, int dstHeight, const RECT& cell)
+void compose(const GlyphImages& g, const char* text, int textLeftOffset, unsigned* dst, int dstWidth, int dstHeight,
+             const RECT& cell)
 {
     const int left = cell.left > 0 ? cell.left : 0;
     const int right = cell.right < dstWidth ? cell.right : dstWidth;
@@ -81,7 +82,7 @@ void compose(const GlyphImages& g, const char* text, unsigned* dst, int dstWidth
         return;
     // The character strips are opaque: only the margin before the text and
     // the room after it take the background.
-    const int textLeft = cell.left + TEXT_LEFT;
+    const int textLeft = cell.left + textLeftOffset;
     int pen = textLeft;
     for (const unsigned char* c = (const unsigned char*)text; *c && pen < right; c++) {
         const int advance = g.advance[*c];
@@ -110,8 +111,8 @@ void compose(const GlyphImages& g, const char* text, unsigned* dst, int dstWidth
 // composed, must equal the same text drawn by the text output call, pixel for
 // pixel, and measure the sum of its advances. Otherwise (for instance a
 // rendering whose glyphs spill past their advance) the set is not exact and
-// never used.
-void renderImages(GlyphImages* g, HFONT font)
+// never used. The check places the text textLeft into its cell, as cells will.
+void renderImages(GlyphImages* g, HFONT font, int textLeft)
 {
     g->exact = false;
     HDC measure = CreateCompatibleDC(nullptr);
@@ -155,7 +156,7 @@ void renderImages(GlyphImages* g, HFONT font)
             continue;
         const char ch = (char)c;
         RECT strip = {g->at[c], 0, g->at[c] + g->advance[c], g->height};
-        ExtTextOutA(work.dc, g->at[c], TEXT_TOP, ETO_OPAQUE | ETO_CLIPPED, &strip, &ch, 1, nullptr);
+        ExtTextOutA(work.dc, g->at[c], g->textTop, ETO_OPAQUE | ETO_CLIPPED, &strip, &ch, 1, nullptr);
     }
     RECT last = {total, 0, total + 1, g->height};
     ExtTextOutA(work.dc, total, 0, ETO_OPAQUE, &last, "", 0, nullptr);
@@ -180,7 +181,7 @@ void renderImages(GlyphImages* g, HFONT font)
     measureByAdvances(g, sample, n, &sum);
     SIZE extent = {};
     DibSurface reference, composed;
-    const int width = TEXT_LEFT + sum + 8;
+    const int width = textLeft + sum + 8;
     if (g->pixels && GetTextExtentPoint32A(work.dc, sample, n, &extent) && extent.cx == sum &&
         makeDibSurface(&reference, width, g->height)) {
         if (makeDibSurface(&composed, width, g->height)) {
@@ -188,10 +189,10 @@ void renderImages(GlyphImages* g, HFONT font)
             SetTextColor(reference.dc, g->text);
             SetBkColor(reference.dc, g->background);
             RECT cell = {0, 0, width, g->height};
-            ExtTextOutA(reference.dc, TEXT_LEFT, TEXT_TOP, ETO_OPAQUE | ETO_CLIPPED, &cell, sample, (UINT)n,
+            ExtTextOutA(reference.dc, textLeft, g->textTop, ETO_OPAQUE | ETO_CLIPPED, &cell, sample, (UINT)n,
                         nullptr);
             GdiFlush();
-            compose(*g, sample, composed.bits, width, g->height, cell);
+            compose(*g, sample, textLeft, composed.bits, width, g->height, cell);
             g->exact = memcmp(reference.bits, composed.bits, (size_t)width * g->height * sizeof(unsigned)) == 0;
             SelectObject(reference.dc, oldReferenceFont);
             freeDibSurface(&composed);
@@ -202,14 +203,15 @@ void renderImages(GlyphImages* g, HFONT font)
     freeDibSurface(&work);
 }
 
-const GlyphImages* imagesFor(HFONT font, const LOGFONTA& log, COLORREF text, COLORREF background, int height)
+const GlyphImages* imagesFor(HFONT font, const LOGFONTA& log, COLORREF text, COLORREF background, int height,
+                             const CellGeometry& geometry)
 {
     if (height <= 0 || height > MAX_ROW_HEIGHT)
         return nullptr;
     GlyphImages* oldest = &imageSets[0];
     for (GlyphImages& g : imageSets) {
-        if (g.used && g.height == height && g.text == text && g.background == background &&
-            memcmp(&g.font, &log, sizeof log) == 0) {
+        if (g.used && g.height == height && g.textTop == geometry.textTop && g.text == text &&
+            g.background == background && memcmp(&g.font, &log, sizeof log) == 0) {
             g.lastUse = ++useClock;
             return g.exact ? &g : nullptr;
         }
@@ -224,8 +226,9 @@ const GlyphImages* imagesFor(HFONT font, const LOGFONTA& log, COLORREF text, COL
     g->text = text;
     g->background = background;
     g->height = height;
+    g->textTop = geometry.textTop;
     g->lastUse = ++useClock;
-    renderImages(g, font);
+    renderImages(g, font, geometry.textLeft);
     return g->exact ? g : nullptr;
 }
 
@@ -249,7 +252,12 @@ bool targetTakesCanvas(HDC target)
 
 }  // namespace
 
-CellCanvas::CellCanvas(HDC target, const RECT& area) : target_(target), area_(area)
+CellCanvas::CellCanvas(HDC target, const RECT& area) : CellCanvas(target, area, cellGeometryAt(deviceDpi(target)))
+{
+}
+
+CellCanvas::CellCanvas(HDC target, const RECT& area, const CellGeometry& geometry)
+    : target_(target), area_(area), geometry_(geometry)
 {
     const int width = area.right - area.left, height = area.bottom - area.top;
     if (!target || width <= 0 || height <= 0 || !targetTakesCanvas(target))
@@ -300,20 +308,21 @@ void CellCanvas::cell(const RECT& cell, const char* text, COLORREF textColour, C
     LOGFONTA log;
     const GlyphImages* g = nullptr;
     if (font && GetObjectA(font, sizeof log, &log) == sizeof log)
-        g = imagesFor(font, log, textColour, background, cell.bottom - cell.top);
+        g = imagesFor(font, log, textColour, background, cell.bottom - cell.top, geometry_);
     if (g && allComposable(*g, copy)) {
         int width = 0;
         measureByAdvances((void*)g, copy, (int)strlen(copy), &width);
-        // Shortened as drawCellText shortens, measured by the same advances.
-        if (width > cell.right - cell.left - 4)
-            fitTextToWidth(measureByAdvances, (void*)g, copy, LIST_CELL_TEXT_BYTES, cell.right - cell.left);
+        // Shortened as drawCellTextAt shortens, measured by the same advances.
+        if (width > cell.right - cell.left - geometry_.margin)
+            fitTextToWidth(measureByAdvances, (void*)g, copy, LIST_CELL_TEXT_BYTES, cell.right - cell.left,
+                           geometry_.margin);
         if (allComposable(*g, copy)) {
             if (gdiPending_) {
                 GdiFlush();
                 gdiPending_ = false;
             }
             // Only the canvas's own part of the surface is drawn on.
-            compose(*g, copy, surface_.bits, surface_.width,
+            compose(*g, copy, geometry_.textLeft, surface_.bits, surface_.width,
                     area_.bottom - area_.top < surface_.height ? area_.bottom - area_.top : surface_.height, local);
             composedCells++;
             return;
@@ -321,7 +330,7 @@ void CellCanvas::cell(const RECT& cell, const char* text, COLORREF textColour, C
     }
     SetTextColor(surface_.dc, textColour);
     SetBkColor(surface_.dc, background);
-    drawCellText(surface_.dc, copy, &local);
+    drawCellTextAt(surface_.dc, copy, &local, geometry_);
     gdiPending_ = true;
 }
 

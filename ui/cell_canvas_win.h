@@ -10,14 +10,17 @@
 #include <windows.h>
 
 #include "ui/dib_surface_win.h"
+#include "ui/window_settings.h"
 
 class CellCanvas {
 public:
     // A canvas over area (device coordinates of target), drawn in the
-    // target's font. ready() is false when target cannot take one (not 32
-    // bits a pixel, transformed, unusual text settings, or no memory): the
+    // target's font, with cell texts placed as geometry says (by default as
+    // at the target's DPI). ready() is false when target cannot take one (not
+    // 32 bits a pixel, transformed, unusual text settings, or no memory): the
     // caller then draws on target itself.
     CellCanvas(HDC target, const RECT& area);
+    CellCanvas(HDC target, const RECT& area, const CellGeometry& geometry);
     // Copies what was drawn to the target.
     ~CellCanvas();
     CellCanvas(const CellCanvas&) = delete;
@@ -25,13 +28,14 @@ public:
 
     bool ready() const { return surface_.dc != nullptr; }
 
-    // Draws cell (target coordinates) as drawCellText does: the background
+    // Draws cell (target coordinates) as drawCellTextAt does: the background
     // over the whole cell, the text shortened to fit and clipped to the cell.
     void cell(const RECT& cell, const char* text, COLORREF textColour, COLORREF background);
 
 private:
     HDC target_ = nullptr;
     RECT area_ = {};
+    CellGeometry geometry_ = {};
     DibSurface surface_ = {};  // the shared one, or the canvas's own
     HGDIOBJ oldFont_ = nullptr;
     bool shared_ = false;  // surface_ is the one kept between canvases

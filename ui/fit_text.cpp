@@ -3,15 +3,13 @@
 
 #include <cstring>
 
-enum { CELL_MARGIN = 4 };
-
-int fitTextToWidth(TextMeasurer measure, void* context, char* text, int bufferSize, int width)
+int fitTextToWidth(TextMeasurer measure, void* context, char* text, int bufferSize, int width, int margin)
 {
     if (!measure || !text || bufferSize < 1)
         return 0;
 
     // A cell narrower than its margins shows the clipped start of the text.
-    const int budget = width - CELL_MARGIN;
+    const int budget = width - margin;
     if (budget < 0)
         return 1;
 

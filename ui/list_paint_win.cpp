@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "ui/cell_canvas_win.h"
+#include "ui/dpi_win.h"
 #include "ui/fit_text.h"
 
-enum { CELL_TEXT_LEFT = 2, CELL_TEXT_TOP = 1, CELL_COPY_BYTES = 516 };
+enum { CELL_COPY_BYTES = 516 };
 
 static int measureWithDc(void* context, const char* text, int length, int* width)
 {
@@ -21,7 +22,7 @@ static int measureWithDc(void* context, const char* text, int length, int* width
 
 int fitTextToWidth(HDC dc, char* text, int bufferSize, int width)
 {
-    return fitTextToWidth(measureWithDc, dc, text, bufferSize, width);
+    return fitTextToWidth(measureWithDc, dc, text, bufferSize, width, cellGeometryAt(deviceDpi(dc)).margin);
 }
 
 // The advance widths of the font a paint uses, asked once per font: a text
@@ -31,7 +32,7 @@ static HFONT widthsFont;
 static LOGFONTA widthsLog;
 static INT charWidths[128];
 
-static bool surelyFits(HDC dc, const char* text, int width)
+static bool surelyFits(HDC dc, const char* text, int width, int margin)
 {
     HFONT font = (HFONT)GetCurrentObject(dc, OBJ_FONT);
     LOGFONTA log;
@@ -48,7 +49,7 @@ static bool surelyFits(HDC dc, const char* text, int width)
     // A pixel a character and the cell's margin to spare: rounding and
     // overhang never take that much.
     const int perCharacter = GetTextCharacterExtra(dc) + 1;
-    long sum = 8;
+    long sum = margin + 4;
     for (const unsigned char* c = (const unsigned char*)text; *c; c++) {
         // Beyond ASCII a byte may be half of a character: measured as before.
         if (*c >= 0x80)
@@ -62,6 +63,11 @@ static bool surelyFits(HDC dc, const char* text, int width)
 
 void drawCellText(HDC dc, const char* text, const RECT* cell)
 {
+    drawCellTextAt(dc, text, cell, cellGeometryAt(deviceDpi(dc)));
+}
+
+void drawCellTextAt(HDC dc, const char* text, const RECT* cell, const CellGeometry& geometry)
+{
     if (!cell)
         return;
     char copy[CELL_COPY_BYTES];
@@ -69,10 +75,11 @@ void drawCellText(HDC dc, const char* text, const RECT* cell)
     if (text)
         strncpy(copy, text, LIST_CELL_TEXT_BYTES - 1);
     // A failed fit leaves the text whole; it is still clipped to the cell.
-    if (!surelyFits(dc, copy, cell->right - cell->left))
-        fitTextToWidth(dc, copy, LIST_CELL_TEXT_BYTES, cell->right - cell->left);
-    ExtTextOutA(dc, cell->left + CELL_TEXT_LEFT, cell->top + CELL_TEXT_TOP, ETO_OPAQUE | ETO_CLIPPED,
-                cell, copy, (UINT)strlen(copy), nullptr);
+    const int width = cell->right - cell->left;
+    if (!surelyFits(dc, copy, width, geometry.margin))
+        fitTextToWidth(measureWithDc, dc, copy, LIST_CELL_TEXT_BYTES, width, geometry.margin);
+    ExtTextOutA(dc, cell->left + geometry.textLeft, cell->top + geometry.textTop, ETO_OPAQUE | ETO_CLIPPED, cell,
+                copy, (UINT)strlen(copy), nullptr);
 }
 
 static void windowColours(void*, int, COLORREF* text, COLORREF* background)
@@ -106,6 +113,13 @@ static void rememberPlacement(const DRAWITEMSTRUCT* item)
         slot = &placements[placementTurn++ % (sizeof placements / sizeof placements[0])];
     *slot = {item->hwndItem, (int)(item->rcItem.left - bounds.left), (int)(item->rcItem.top - bounds.top),
              (int)(item->rcItem.bottom - item->rcItem.top)};
+}
+
+void forgetRowPlacement(HWND list)
+{
+    for (RowPlacement& p : placements)
+        if (p.list == list)
+            p = {};
 }
 
 static const RowPlacement* placementOf(HWND list)
@@ -190,15 +204,16 @@ void drawListRowWith(HWND list, const DRAWITEMSTRUCT* item, int columns, RowColo
         IntersectRect(&area, &area, &clip);
     SetTextColor(dc, text);
     SetBkColor(dc, background);
+    const CellGeometry geometry = cellGeometryAt(windowDpi(list));
     {
-        CellCanvas canvas(dc, area);
+        CellCanvas canvas(dc, area, geometry);
         for (int c = 0; c < columns; c++) {
             if (!shown[c])
                 continue;
             if (canvas.ready())
                 canvas.cell(cellRects[c], cells[c], text, background);
             else
-                drawCellText(dc, cells[c], &cellRects[c]);
+                drawCellTextAt(dc, cells[c], &cellRects[c], geometry);
         }
     }
 
@@ -297,7 +312,7 @@ void drawListCellsNow(HWND list, int firstRow, int lastRow, int firstColumn, int
 
     bool drawn = false;
     {
-        CellCanvas canvas(dc, area);
+        CellCanvas canvas(dc, area, cellGeometryAt(windowDpi(list)));
         if (canvas.ready()) {
             drawn = true;
             for (int r = first; r <= last; r++) {

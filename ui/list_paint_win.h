@@ -2,15 +2,23 @@
 #pragma once
 #include <windows.h>
 
+#include "ui/window_settings.h"
+
 enum { LIST_MAX_COLUMNS = 32, LIST_CELL_TEXT_BYTES = 512 };
 
-// Shortens text in place to fit width pixels, measured with the context's font.
+// Shortens text in place to fit width pixels, measured with the context's
+// font; the cell's margin is that of the context's DPI.
 int fitTextToWidth(HDC dc, char* text, int bufferSize, int width);
 
-// Fills the cell with the background colour and draws the shortened text clipped to it.
+// Fills the cell with the background colour and draws the shortened text
+// clipped to it, placed as at the context's DPI.
 void drawCellText(HDC dc, const char* text, const RECT* cell);
 
-// Draws one row of list from its cell texts and column widths.
+// drawCellText with the text placed and shortened as geometry says.
+void drawCellTextAt(HDC dc, const char* text, const RECT* cell, const CellGeometry& geometry);
+
+// Draws one row of list from its cell texts and column widths, its texts
+// placed as at the list's DPI.
 void drawListRow(HWND list, const DRAWITEMSTRUCT* item, int columns);
 
 // Chooses the colours of an unselected row; selected rows always take the highlight pair.
@@ -31,3 +39,7 @@ typedef const char* (*CellTextSource)(void* context, int row, int column);
 // are left to the paint that scrolls them in.
 void drawListCellsNow(HWND list, int firstRow, int lastRow, int firstColumn, int lastColumn, CellTextSource text,
                       void* textContext, RowColourRule rule, void* ruleContext);
+
+// Forgets where list put its rows: they changed height, and cells are drawn
+// outside a paint again only once a paint has shown where they now go.
+void forgetRowPlacement(HWND list);

@@ -15,12 +15,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/settings.h"
 #include "monitor/monitor_dialog_win.h"
 #include "monitor/monitor_ids.h"
 #include "monitor/monitor_rows.h"
 #include "ports/port_table.h"
 #include "ports/port_table_win.h"
+#include "ui/window_settings.h"
 
 enum { BENCH_ENTRY = 0, RECORD_BYTES = 16, STEP_MS = 4000, TARGET_STEP_MS = 10000, DRAIN_MS = 5000, STEP_ATTEMPTS = 3 };
 
@@ -28,6 +28,13 @@ enum { BENCH_ENTRY = 0, RECORD_BYTES = 16, STEP_MS = 4000, TARGET_STEP_MS = 1000
 // held for TARGET_STEP_MS.
 static const int rates[] = {1000, 5000, 10000, 20000, 30000, 50000, 75000, 92160};
 static const int RATE_COUNT = sizeof rates / sizeof rates[0];
+
+// The Monitor as on a first run: default widths and the default list font.
+static void useDefaultSettings()
+{
+    setDefaultSettings(&windowSettings, nullptr);
+    makeListFont();
+}
 
 struct StepResult {
     int rate;            // records a second asked of the host; 0 for the flat-out step
@@ -400,7 +407,7 @@ static int throughHost(const char* com, int seconds)
         fprintf(stderr, "monitor_bench: no port %s\n", com);
         return 1;
     }
-    loadSettings();
+    useDefaultSettings();
     hostCom = com;
     hostSeconds = seconds;
     GetModuleFileNameA(nullptr, selfPath, sizeof selfPath);
@@ -427,7 +434,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "no memory for the table\n");
         return 1;
     }
-    loadSettings();
+    useDefaultSettings();
     PortEntry* e = benchEntry();
     writePortEntry(portTable, BENCH_ENTRY, "\\\\.\\NULL_COM40", "127.0.0.1", "4001", "enable", "tcpc", "0");
     e->present = 1;
