@@ -13,7 +13,9 @@
 #include "mgmt/line_settings.h"
 #include "ports/port_table.h"
 #include "res/resource.h"
+#include "ui/dpi_win.h"
 #include "ui/ui_thread.h"
+#include "ui/window_settings.h"
 
 #undef interface
 
@@ -105,7 +107,7 @@ static void setUp(HWND dialog)
         LVCOLUMNA col = {};
         col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         col.fmt = LVCFMT_LEFT;
-        col.cx = columnWidths[c];
+        col.cx = scaleToDpi(columnWidths[c], windowDpi(devicePortList));
         col.pszText = title;
         col.iSubItem = c;
         if (SendMessageA(devicePortList, LVM_INSERTCOLUMNA, c, (LPARAM)&col) == -1)

@@ -15,7 +15,9 @@
 #include "mgmt/mgmt_packet.h"
 #include "mgmt/mgmt_socket_win.h"
 #include "res/resource.h"
+#include "ui/dpi_win.h"
 #include "ui/ui_thread.h"
+#include "ui/window_settings.h"
 
 namespace {
 
@@ -466,7 +468,7 @@ void setUpDeviceList(HWND dialog)
         LVCOLUMNA column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = widths[i];
+        column.cx = scaleToDpi(widths[i], windowDpi(list));
         column.pszText = title;
         column.iSubItem = i;
         if (SendMessageA(list, LVM_INSERTCOLUMNA, i, (LPARAM)&column) < 0)
