@@ -7,6 +7,10 @@ NATIVE    := $(BUILD)/native
 WIN       := $(BUILD)/win64
 WIN32     := $(BUILD)/win32
 JOBS      ?= $(shell nproc)
+# The version is set once, in CMakeLists.txt's project(); the zip, the
+# installer and INSTALL.txt are named by its first three parts.
+VERSION   := $(shell sed -n '/^project/s/.*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+RELEASE   := $(shell echo '$(VERSION)' | cut -d. -f1-3)
 
 .PHONY: all deps configure build native win win32 test test-native test-win32 test-e2e run bench dist clean
 
@@ -61,12 +65,14 @@ bench: build
 
 # The shipped binaries (i686): the installer, and a zip with installation notes.
 dist: win32
+	@case '$(VERSION)' in *.*.*.*) ;; *) echo "dist: no four-part version in CMakeLists.txt's project()" >&2; exit 1 ;; esac
 	rm -rf $(BUILD)/dist && mkdir -p $(BUILD)/dist/ParloMgr
 	cp $(WIN32)/bin/ParloMgr.exe $(WIN32)/bin/ParloHost.exe $(WIN32)/bin/VSPDCTL.DLL $(BUILD)/dist/ParloMgr/
-	sed 's/$$/\r/' dist/INSTALL.txt > $(BUILD)/dist/ParloMgr/INSTALL.txt
-	cd $(BUILD)/dist && zip -q -r ParloMgr-3.3.3.zip ParloMgr
-	makensis -V2 -DBIN=$(WIN32)/bin -DOUTFILE=$(BUILD)/dist/ParloMgr-3.3.3-setup.exe dist/parlomgr.nsi
-	@echo "dist: $(BUILD)/dist/ParloMgr-3.3.3-setup.exe $(BUILD)/dist/ParloMgr-3.3.3.zip"
+	sed -e 's/@RELEASE@/$(RELEASE)/g' -e 's/$$/\r/' dist/INSTALL.txt > $(BUILD)/dist/ParloMgr/INSTALL.txt
+	cd $(BUILD)/dist && zip -q -r ParloMgr-$(RELEASE).zip ParloMgr
+	makensis -V2 -DBIN=$(WIN32)/bin -DVERSION=$(RELEASE) -DFILE_VERSION=$(VERSION) \
+	         -DOUTFILE=$(BUILD)/dist/ParloMgr-$(RELEASE)-setup.exe dist/parlomgr.nsi
+	@echo "dist: $(BUILD)/dist/ParloMgr-$(RELEASE)-setup.exe $(BUILD)/dist/ParloMgr-$(RELEASE).zip"
 
 clean:
 	rm -rf $(BUILD)

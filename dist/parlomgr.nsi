@@ -6,9 +6,15 @@ Unicode true
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
-!define VERSION "3.3.3"
 !define PUBLISHER "Quorvat"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\ParloMgr"
+; The version comes from CMakeLists.txt's project() (make dist passes both).
+!ifndef VERSION
+  !error "define VERSION, the release (e.g. 3.3.3)"
+!endif
+!ifndef FILE_VERSION
+  !error "define FILE_VERSION, all four parts (e.g. 3.3.3.0)"
+!endif
 !ifndef BIN
   !error "define BIN, the folder with ParloMgr.exe, ParloHost.exe, VSPDCTL.DLL and ParloSetup.exe"
 !endif
@@ -22,11 +28,11 @@ InstallDir "$PROGRAMFILES\ParloMgr"
 ShowInstDetails show
 ShowUninstDetails show
 
-VIProductVersion "${VERSION}.0"
+VIProductVersion "${FILE_VERSION}"
 VIAddVersionKey "ProductName" "ParloMgr"
 VIAddVersionKey "CompanyName" "${PUBLISHER}"
-VIAddVersionKey "FileVersion" "${VERSION}"
-VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${FILE_VERSION}"
+VIAddVersionKey "ProductVersion" "${FILE_VERSION}"
 VIAddVersionKey "FileDescription" "ParloMgr ${VERSION} setup"
 VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
