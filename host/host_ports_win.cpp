@@ -1,11 +1,13 @@
 // The host's pass over the table: take-up, requests and capture for every
 // entry, and the timers of the ports it holds.
+#include "host/host_eventlog_win.h"
 #include "host/host_io_win.h"
 #include "host/host_logic.h"
 #include "host/host_ports_win.h"
 #include "ports/port_table.h"
 
 static HostPortState portStates[PORT_TABLE_ENTRIES];
+static int adoptedAtStart[PORT_TABLE_ENTRIES];
 
 static int openPort(void*, int index) { return portOpen(index); }
 static void closePort(void*, int index) { portClose(index); }
@@ -24,13 +26,40 @@ int startHostPorts()
     return 1;
 }
 
+void adoptHostPorts()
+{
+    adoptLiveEntries(portTable, portStates);
+    for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
+        adoptedAtStart[i] = portStates[i].adopt;
+}
+
+int heldPorts()
+{
+    int n = 0;
+    for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
+        n += portStates[i].held;
+    return n;
+}
+
+int adoptedPorts()
+{
+    int n = 0;
+    for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
+        n += portStates[i].held && adoptedAtStart[i];
+    return n;
+}
+
 void serviceAllPorts()
 {
+    int64_t now = hostNowMs();
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
+        PortEntry* e = &portTable->entries[i];
         serviceHostEntry(portTable, i, &portStates[i], &portOps);
+        hostEventCommand(hostEvents(), i, e, portStates[i].held, now);
         if (!portStates[i].held)
             continue;
-        serviceCaptureCommand(&portTable->entries[i], hostNowTicks(), hostTickRate());
+        int32_t unknown = serviceCaptureCommand(e, hostNowTicks(), hostTickRate());
+        hostEventCapture(hostEvents(), i, e, unknown, now);
         portPass(i);
     }
 }
@@ -57,8 +86,10 @@ void stopHostPorts()
 {
     stopPairRefresh();
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
-        if (portStates[i].held)
-            portClose(i);
+        if (!portStates[i].held)
+            continue;
+        portClose(i);
+        releaseHostEntry(&portTable->entries[i]);
     }
     // Let the cancelled transfers report back before the port goes.
     for (int round = 0; round < 10; round++) {

@@ -3,6 +3,8 @@
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 echo "scenario: start-up and close"
+SERVICES_LOG="$WINEPREFIX/services.log"
+rm -f "$SERVICES_LOG"
 use_virtual_desktop
 install_binaries
 pmauto service-delete PARLOSVR >/dev/null
@@ -12,6 +14,16 @@ check "main window appears" pmauto wait-window PARLOMGR "Serial Port Server Admi
 config=$(pmauto service-config PARLOSVR)
 expect_eq "service installed as specified" \
     'type=0x110 start=2 error=1 state=4 path=C:\parlo\ParloHost.exe display=PARLOSVR' "$config"
+# Beside it, as Wine stores them: the description, and the event source that
+# names the program whose message table the Event Viewer reads.
+reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2  *//p"; }
+expect_eq "the service's description" \
+    "REG_SZ    Carries the data of ParloMgr's virtual COM ports over TCP and UDP to serial device servers, and publishes their link state, counters and traffic to ParloMgr." \
+    "$(reg_value 'HKLM\System\CurrentControlSet\Services\PARLOSVR' Description)"
+source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\PARLOSVR'
+expect_eq "its event source" 'REG_EXPAND_SZ    C:\parlo\ParloHost.exe|REG_DWORD    0x7' \
+    "$(reg_value "$source_key" EventMessageFile)|$(reg_value "$source_key" TypesSupported)"
+check "its start reaches the Application log" wait_host_event $'1\t0\tC:\\windows\\parlo.ini\t0' 10
 
 shot startup-main
 pmauto keys PARLOMGR f10 down >/dev/null
