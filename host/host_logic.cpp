@@ -120,7 +120,10 @@ int adoptLiveEntries(const PortTable* table, HostPortState* states)
 {
     int count = 0;
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
-        states[i].adopt = readShared(&table->entries[i].present) != 0;
+        const PortEntry* e = &table->entries[i];
+        int32_t command = readShared(&e->command);
+        states[i].adopt = readShared(&e->present) && readShared(&e->inUse) && command >= PORT_START &&
+                          command <= PORT_RESTART;
         count += states[i].adopt;
     }
     return count;

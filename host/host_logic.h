@@ -23,8 +23,9 @@ struct HostPortState {
     int adopt;    // an earlier host held it: take it up with its counters and capture as they are
 };
 
-// Marks the entries an earlier host left present in a table that outlived
-// it, so that they are taken up as they are. Returns how many.
+// Marks the ports an earlier host held in a table that outlived it (present,
+// in use, with a start, stop or restart), so that they are taken up as they
+// are. Returns how many.
 int adoptLiveEntries(const PortTable* table, HostPortState* states);
 
 // One pass over entry index; returns 1 when anything changed.

@@ -7,7 +7,6 @@
 #include "ports/port_table.h"
 
 static HostPortState portStates[PORT_TABLE_ENTRIES];
-static int adoptedAtStart[PORT_TABLE_ENTRIES];
 
 static int openPort(void*, int index) { return portOpen(index); }
 static void closePort(void*, int index) { portClose(index); }
@@ -26,11 +25,9 @@ int startHostPorts()
     return 1;
 }
 
-void adoptHostPorts()
+int adoptHostPorts()
 {
-    adoptLiveEntries(portTable, portStates);
-    for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
-        adoptedAtStart[i] = portStates[i].adopt;
+    return adoptLiveEntries(portTable, portStates);
 }
 
 int heldPorts()
@@ -38,14 +35,6 @@ int heldPorts()
     int n = 0;
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
         n += portStates[i].held;
-    return n;
-}
-
-int adoptedPorts()
-{
-    int n = 0;
-    for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
-        n += portStates[i].held && adoptedAtStart[i];
     return n;
 }
 

@@ -10,11 +10,10 @@ void closePortTableSection(HANDLE section);
 
 int startHostPorts();
 // Marks the ports an earlier host left in a table that outlived it, to be
-// taken over as they are on the first pass.
-void adoptHostPorts();
-// How many ports the host holds; of them, how many it took over.
+// taken over as they are on the first pass. Returns how many.
+int adoptHostPorts();
+// How many ports the host holds.
 int heldPorts();
-int adoptedPorts();
 // How serial ports wait for data: "read" (a pending read) or "event".
 const char* serialWaitName();
 // One pass over the table; the service runs it every 20 ms.

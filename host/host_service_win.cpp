@@ -74,15 +74,13 @@ static DWORD runHost()
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     // A table that outlived the last host (the manager kept it) goes on as it is.
-    if (existed)
-        adoptHostPorts();
+    int adopted = existed ? adoptHostPorts() : 0;
     reportStatus(SERVICE_RUNNING);
     if (console)
         printf("ParloHost: table published; serial ports wait by %s\n", serialWaitName());
-    serviceAllPorts();
-    hostEventStarted(hostEvents(), configPath, restored, adoptedPorts());
+    hostEventStarted(hostEvents(), configPath, restored, adopted);
     // Data moves as it completes; the table is looked at every 20 ms.
-    int64_t nextPass = (int64_t)GetTickCount64() + HOST_PASS_MS;
+    int64_t nextPass = 0;
     while (WaitForSingleObject(stopEvent, 0) == WAIT_TIMEOUT) {
         int64_t now = (int64_t)GetTickCount64();
         if (now >= nextPass) {

@@ -26,6 +26,19 @@ MON=Monitor
 # The Monitor's row count and the number of its last row, "rows N last #".
 mon_tail() { pmauto list-tail '#32770' "$MON" 1007 | awk -F'\t' 'NR == 1 { n = $2 } NR > 2 { last = $2 } END { print n, last + 0 }'; }
 mon_last() { mon_tail | cut -d' ' -f2; }
+# The Monitor's last row number once it has stopped growing (no host
+# captures): what it shows of the records from before.
+mon_settled() {
+    local last now end=$((SECONDS + 20))
+    last=$(mon_last)
+    while [ $SECONDS -lt $end ]; do
+        sleep 0.5
+        now=$(mon_last)
+        [ "$now" = "$last" ] && break
+        last=$now
+    done
+    echo "$last"
+}
 # Waits up to $2 seconds until the Monitor's last row is numbered above $1.
 wait_mon_beyond() {
     local end=$((SECONDS + $2))
@@ -71,7 +84,6 @@ rs_round() {
     serialprog bench $RS_FIRST_COM $RS_PORTS 8 throughput $RS_RATE > "$LAB_WORK/cut.txt" &
     local stream=$!
     check "$how: the Monitor shows the stream" wait_mon_beyond "$before" 20
-    before=$(mon_last)
 
     if [ "$how" = kill ]; then
         host=$(prefix_pid ParloHost.exe)
@@ -88,6 +100,7 @@ rs_round() {
         check "sc stop: the stop is told with the ports it held" wait_host_event $'2\t19' 10
         shot restart-stopped
     fi
+    before=$(mon_settled)
     wine sc start PARLOSVR >/dev/null 2>&1
     check "$how: the service runs again" wait_service RUNNING 20
     check "$how: every port connects again within its back-off" \
