@@ -8,6 +8,8 @@ rm -f "$SERVICES_LOG"
 use_virtual_desktop
 install_binaries
 pmauto service-delete PARLOSVR >/dev/null
+# A configuration the host cannot restore, edited by hand.
+printf 'entry_v1_1=COM5 192.0.2.7 502 on tcpc 6001\r\n\r\n' > "$DRIVE_C/windows/parlo.ini"
 
 start_manager parlo
 check "main window appears" pmauto wait-window PARLOMGR "Serial Port Server Administration Tools" 30000
@@ -24,6 +26,9 @@ source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\PARLOSVR
 expect_eq "its event source" 'REG_EXPAND_SZ    C:\parlo\ParloHost.exe|REG_DWORD    0x7' \
     "$(reg_value "$source_key" EventMessageFile)|$(reg_value "$source_key" TypesSupported)"
 check "its start reaches the Application log" wait_host_event $'1\t0\tC:\\windows\\parlo.ini\t0' 10
+expect_eq "and the line it could not restore, with why" \
+    $'4\t1\tC:\\windows\\parlo.ini\tCOM5\tits state is neither enable nor disable' \
+    "$(host_events | awk -F'\t' '$1 == 4' | head -1)"
 
 shot startup-main
 pmauto keys PARLOMGR f10 down >/dev/null
