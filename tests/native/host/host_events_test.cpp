@@ -156,8 +156,8 @@ TEST(HostEvents, SentencesSayWhatHappenedAndWhatToDo)
               r.text(2));
     EXPECT_EQ("COM77 carries no data: PARLOSVR cannot open its far end \\\\.\\NULL_COM77 (error 2: The system "
               "cannot find the file specified). The virtual serial port driver seems not to be installed, or "
-              "the pair of COM77 is missing. Run the ParloMgr setup again to install the driver, or delete COM77 "
-              "in ParloMgr and create it again. PARLOSVR keeps trying to open it.",
+              "the pair of COM77 is missing. Install the virtual serial port driver, or delete COM77 in ParloMgr "
+              "and create it again so that the driver is asked for its pair. PARLOSVR keeps trying to open it.",
               r.text(3));
     EXPECT_EQ(HOST_EVENT_ERROR, r.events[3].type);
     EXPECT_EQ("The link of COM77 to 192.0.2.7:502 (TCP) failed: the device did not answer in time. PARLOSVR keeps "
