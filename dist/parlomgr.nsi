@@ -63,6 +63,15 @@ Section "ParloMgr"
     MessageBox MB_OK|MB_ICONSTOP "The PARLOSVR service could not be registered." /SD IDOK
   registered:
 
+  ; Inbound UDP for the host, in every profile: a device in UDP mode may send
+  ; first. Without the rule such a port looks connected and receives nothing;
+  ; the installation goes on all the same, and says so.
+  nsExec::ExecToLog '"$PLUGINSDIR\ParloSetup.exe" firewall-add "$INSTDIR"'
+  Pop $0
+  StrCmp $0 "0" firewalled
+    DetailPrint "The Windows Firewall rule for ParloHost.exe was not added: UDP ports may receive nothing until inbound UDP to ParloHost.exe is allowed."
+  firewalled:
+
   ; The manager builds the service path from its working folder: the shortcut
   ; starts it in the install folder (SetOutPath above), as administrator.
   CreateShortCut "$SMPROGRAMS\ParloMgr.lnk" "$INSTDIR\ParloMgr.exe"
@@ -90,8 +99,11 @@ Section "Uninstall"
   InitPluginsDir
   SetOutPath "$PLUGINSDIR"
   File "${BIN}\ParloSetup.exe"
-  ; Pairs of the configured ports, through VSPDCTL.DLL, then the service.
+  ; Pairs of the configured ports, through VSPDCTL.DLL, then the service
+  ; and its event source; then the firewall rule.
   nsExec::ExecToLog '"$PLUGINSDIR\ParloSetup.exe" uninstall "$INSTDIR"'
+  Pop $0
+  nsExec::ExecToLog '"$PLUGINSDIR\ParloSetup.exe" firewall-remove'
   Pop $0
 
   Delete "$INSTDIR\ParloMgr.exe"

@@ -5,7 +5,11 @@
 //   ParloSetup stop            stop PARLOSVR and wait until it has stopped
 //   ParloSetup uninstall DIR   remove the pairs of the configured ports (the
 //                              table and %WINDIR%\parlo.ini) with DIR\VSPDCTL.DLL,
-//                              then stop and delete PARLOSVR
+//                              then stop and delete PARLOSVR and its event source
+//   ParloSetup firewall-add DIR
+//                              let inbound UDP reach DIR\ParloHost.exe (a Windows
+//                              Firewall rule, all profiles)
+//   ParloSetup firewall-remove remove that rule
 //
 // Exit status 0 on success; uninstall also succeeds when there is nothing
 // left to remove. What was done goes to standard output (the installer's log).
@@ -16,6 +20,7 @@
 
 #include "ports/config_read.h"
 #include "ports/host_control.h"
+#include "ports/host_firewall.h"
 #include "ports/port_table.h"
 #include "ports/port_table_win.h"
 
@@ -89,6 +94,10 @@ static int commandInstall(const char* directory)
             printf("the path of " HOST_SERVICE_NAME " was not changed (error %lu)\n", GetLastError());
         CloseServiceHandle(service);
         CloseServiceHandle(manager);
+        // One registered by an earlier version gets its description and recovery.
+        if (!describeHostService())
+            printf("the description or recovery of " HOST_SERVICE_NAME " was not set (error %lu)\n",
+                   GetLastError());
     }
     int result = registerHostService(directory);
     if (result == HOST_SERVICE_CREATED || result == HOST_SERVICE_EXISTED) {
@@ -187,7 +196,28 @@ static int commandUninstall(const char* directory)
     } else if (!missing) {
         failed = 1;
     }
+    if (unregisterHostEventSource())
+        printf(HOST_SERVICE_NAME " event source removed\n");
+    else
+        printf(HOST_SERVICE_NAME " event source not removed (error %lu)\n", GetLastError());
     return failed;
+}
+
+// The rule is a convenience of the installer: its failure is told, and the
+// installer carries on.
+static int commandFirewall(const char* directory)
+{
+    long hr = directory ? addHostFirewallRule(directory, &windowsFirewall) : removeHostFirewallRule(&windowsFirewall);
+    if (hr >= 0) {
+        if (directory)
+            printf("firewall rule \"%s\" lets UDP reach %s\\%s\n", HOST_FIREWALL_RULE_NAME, directory, HOST_EXE_NAME);
+        else
+            printf("firewall rule \"%s\" removed\n", HOST_FIREWALL_RULE_NAME);
+        return 0;
+    }
+    printf("firewall rule \"%s\" not %s (error 0x%08lx)\n", HOST_FIREWALL_RULE_NAME, directory ? "added" : "removed",
+           (unsigned long)hr);
+    return 1;
 }
 
 int main(int argc, char** argv)
@@ -198,6 +228,10 @@ int main(int argc, char** argv)
         return commandInstall(argv[2]);
     if (argc == 3 && strcmp(argv[1], "uninstall") == 0)
         return commandUninstall(argv[2]);
-    fprintf(stderr, "usage: ParloSetup install DIR | stop | uninstall DIR\n");
+    if (argc == 3 && strcmp(argv[1], "firewall-add") == 0)
+        return commandFirewall(argv[2]);
+    if (argc == 2 && strcmp(argv[1], "firewall-remove") == 0)
+        return commandFirewall(nullptr);
+    fprintf(stderr, "usage: ParloSetup install DIR | stop | uninstall DIR | firewall-add DIR | firewall-remove\n");
     return 2;
 }

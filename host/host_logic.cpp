@@ -21,6 +21,13 @@ void clearHostFields(PortEntry* e)
     e->captureActive = 0;
 }
 
+void releaseHostEntry(PortEntry* e)
+{
+    writeShared(&e->linkDetail, 0u);
+    writeShared(&e->linkState, readShared(&e->command) == PORT_STOP ? LINK_STOPPED : LINK_DISCONNECTED);
+    publishPairInfo(e, nullptr);
+}
+
 static void stopRunning(PortEntry* e, HostPortState* s, const HostPortOps* ops, int index)
 {
     if (s->running)
@@ -37,6 +44,14 @@ int serviceHostEntry(PortTable* table, int index, HostPortState* s, const HostPo
     int32_t command = acquireShared(&e->command);
 
     if (!s->held) {
+        // A deletion that an earlier host did not finish: nothing is held, so it is done.
+        if (command == PORT_DELETE && readShared(&e->present)) {
+            clearHostFields(e);
+            writeShared(&e->present, 0u);
+            swapShared(&e->command, PORT_DELETE, 0);
+            s->adopt = 0;
+            return 1;
+        }
         // A written entry waits for us; a finished or foreign one is left alone.
         if (!inUse || command < PORT_START || command > PORT_RESTART)
             return 0;
@@ -44,9 +59,17 @@ int serviceHostEntry(PortTable* table, int index, HostPortState* s, const HostPo
             return 0;
         s->held = 1;
         s->running = 0;
-        clearHostFields(e);
-        e->rxBytes = 0;
-        e->txBytes = 0;
+        if (s->adopt) {
+            // The port carries on: its counters go on counting and the
+            // Monitor's capture keeps running; the link state follows.
+            writeShared(&e->linkState, 0u);
+            writeShared(&e->linkDetail, 0u);
+        } else {
+            clearHostFields(e);
+            e->rxBytes = 0;
+            e->txBytes = 0;
+        }
+        s->adopt = 0;
         publishShared(&e->present, 1u);
         if (command == PORT_STOP) {
             writeShared(&e->linkState, LINK_STOPPED);
@@ -93,11 +116,24 @@ int serviceHostEntry(PortTable* table, int index, HostPortState* s, const HostPo
     }
 }
 
-void serviceCaptureCommand(PortEntry* e, int64_t nowTicks, int64_t tickRate)
+int adoptLiveEntries(const PortTable* table, HostPortState* states)
+{
+    int count = 0;
+    for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
+        const PortEntry* e = &table->entries[i];
+        int32_t command = readShared(&e->command);
+        states[i].adopt = readShared(&e->present) && readShared(&e->inUse) && command >= PORT_START &&
+                          command <= PORT_RESTART;
+        count += states[i].adopt;
+    }
+    return count;
+}
+
+int32_t serviceCaptureCommand(PortEntry* e, int64_t nowTicks, int64_t tickRate)
 {
     int32_t request = readShared(&e->captureCommand);
     if (request == 0 || !swapShared(&e->captureCommand, request, 0))
-        return;
+        return 0;
     switch (request) {
     case CAPTURE_START:
         if (!e->captureActive) {
@@ -119,7 +155,10 @@ void serviceCaptureCommand(PortEntry* e, int64_t nowTicks, int64_t tickRate)
         e->captureReadIndex = 0;
         e->captureDropped = 0;
         break;
+    default:
+        return request;
     }
+    return 0;
 }
 
 void captureTraffic(PortEntry* e, int rx, const uint8_t* data, size_t length, int64_t nowTicks)

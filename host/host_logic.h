@@ -20,13 +20,20 @@ struct HostPortOps {
 struct HostPortState {
     int held;     // we hold the virtual port and have set present
     int running;  // the link is meant to be up
+    int adopt;    // an earlier host held it: take it up with its counters and capture as they are
 };
+
+// Marks the ports an earlier host held in a table that outlived it (present,
+// in use, with a start, stop or restart), so that they are taken up as they
+// are. Returns how many.
+int adoptLiveEntries(const PortTable* table, HostPortState* states);
 
 // One pass over entry index; returns 1 when anything changed.
 int serviceHostEntry(PortTable* table, int index, HostPortState* state, const HostPortOps* ops);
 
 // Handles a pending captureCommand (a mailbox: consumed by setting it to 0).
-void serviceCaptureCommand(PortEntry* entry, int64_t nowTicks, int64_t tickRate);
+// Returns a request it consumed without knowing it, else 0.
+int32_t serviceCaptureCommand(PortEntry* entry, int64_t nowTicks, int64_t tickRate);
 
 // Appends traffic to the capture ring while capture is active, in records of
 // at most 512 bytes. rx is non-zero for bytes that came from the network.
@@ -36,6 +43,12 @@ void captureTraffic(PortEntry* entry, int rx, const uint8_t* data, size_t length
 
 // Clears what the host publishes about a port it no longer holds.
 void clearHostFields(PortEntry* entry);
+
+// What a stopping host leaves in an entry it held, for a manager that keeps
+// the table: the port stays listed for the next host to take over, shown
+// Disconnected (a stopped one Stop) and closed, its counters and capture as
+// they were.
+void releaseHostEntry(PortEntry* entry);
 
 // Atomic compare-and-swap on a shared word; returns 1 when it swapped.
 int swapShared(volatile int32_t* word, int32_t expected, int32_t desired);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "host/host_eventlog_win.h"
 #include "host/host_io_win.h"
 #include "host/host_logic.h"
 #include "host/link_logic.h"
@@ -98,6 +99,20 @@ static void publishLink(int index)
     PortEntry* e = entryOf(index);
     writeShared(&e->linkState, p->link.state);
     writeShared(&e->linkDetail, p->link.detail);
+    hostEventLink(hostEvents(), index, e, p->link.state, p->link.detail, hostNowMs());
+}
+
+// The far end's open, or why it failed, for the port's events.
+static void tellFarEnd(int index, int opened, DWORD error)
+{
+    char text[160] = "";
+    if (!opened) {
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.'))
+            text[--n] = '\0';
+    }
+    hostEventFarEnd(hostEvents(), index, entryOf(index), opened, error, text, hostNowMs());
 }
 
 static HostOp* startOp(HostPort* p, int index, int kind, uint32_t generation)
@@ -138,16 +153,20 @@ static int openSerial(int index)
     copyField(name, sizeof name, entryOf(index)->portName, sizeof entryOf(index)->portName);
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                            nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        tellFarEnd(index, 0, GetLastError());
         return 0;
+    }
     // A read takes whatever has arrived (see chooseSerialWait for how an
     // empty port is waited on); writes never time out.
     COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0};
     if (!SetCommTimeouts(h, &timeouts) || !SetCommMask(h, EV_RXCHAR) ||
         !CreateIoCompletionPort(h, hostCompletionPort(), HOST_KEY_IO, 0)) {
+        tellFarEnd(index, 0, GetLastError());
         CloseHandle(h);
         return 0;
     }
+    tellFarEnd(index, 1, 0);
     p->serial = h;
     p->serialGeneration++;
     p->serialInline = skipQueuedSuccess(h);
@@ -645,8 +664,13 @@ int portOpen(int index)
     HostPort* p = &ports[index];
     if (!portIdle(index))
         return 0;
+    hostEventTakenUp(hostEvents(), index, entryOf(index), hostNowMs());
     memset(&p->relay, 0, sizeof p->relay);
-    memset(&p->counts, 0, sizeof p->counts);
+    // Counting goes on from what the entry shows: a port taken over from an
+    // earlier host keeps its counters, a new one is zeroed after this and
+    // countBytes starts it again from its first bytes.
+    p->counts.rx = entryOf(index)->rxBytes;
+    p->counts.tx = entryOf(index)->txBytes;
     p->reopenAt = 0;
     p->running = 0;
     memset(&p->settings, 0, sizeof p->settings);

@@ -1,5 +1,6 @@
 // The host's pass over the table: take-up, requests and capture for every
 // entry, and the timers of the ports it holds.
+#include "host/host_eventlog_win.h"
 #include "host/host_io_win.h"
 #include "host/host_logic.h"
 #include "host/host_ports_win.h"
@@ -24,13 +25,30 @@ int startHostPorts()
     return 1;
 }
 
+int adoptHostPorts()
+{
+    return adoptLiveEntries(portTable, portStates);
+}
+
+int heldPorts()
+{
+    int n = 0;
+    for (int i = 0; i < PORT_TABLE_ENTRIES; i++)
+        n += portStates[i].held;
+    return n;
+}
+
 void serviceAllPorts()
 {
+    int64_t now = hostNowMs();
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
+        PortEntry* e = &portTable->entries[i];
         serviceHostEntry(portTable, i, &portStates[i], &portOps);
+        hostEventCommand(hostEvents(), i, e, portStates[i].held, now);
         if (!portStates[i].held)
             continue;
-        serviceCaptureCommand(&portTable->entries[i], hostNowTicks(), hostTickRate());
+        int32_t unknown = serviceCaptureCommand(e, hostNowTicks(), hostTickRate());
+        hostEventCapture(hostEvents(), i, e, unknown, now);
         portPass(i);
     }
 }
@@ -57,8 +75,10 @@ void stopHostPorts()
 {
     stopPairRefresh();
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
-        if (portStates[i].held)
-            portClose(i);
+        if (!portStates[i].held)
+            continue;
+        portClose(i);
+        releaseHostEntry(&portTable->entries[i]);
     }
     // Let the cancelled transfers report back before the port goes.
     for (int round = 0; round < 10; round++) {

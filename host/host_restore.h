@@ -17,8 +17,12 @@ void createEntryPairs(const ConfigEntry* entries, int count, PairCreator createP
 // is skipped. Returns the number of entries written.
 int restoreEntries(PortTable* table, const ConfigEntry* entries, int count);
 
-// Win32: when no table is published yet, reads %WINDIR%\parlo.ini into
-// `entries` (PORT_TABLE_ENTRIES of them) and asks VSPDCTL.DLL, when it loads,
-// for their pairs, so that only restoreEntries is left once the table exists.
-// Returns the number of entries read; 0 when a table is already published.
-int loadConfiguredPorts(ConfigEntry* entries);
+// Win32: the path of %WINDIR%\parlo.ini into path; 0 when it does not fit.
+int configuredPortsPath(char* path, size_t size);
+
+// Win32: when no table is published yet, reads the file at path into
+// `entries` (PORT_TABLE_ENTRIES of them), telling report (may be null) about
+// every line left out, and asks VSPDCTL.DLL, when it loads, for their pairs,
+// so that only restoreEntries is left once the table exists. Returns the
+// number of entries read; 0 when a table is already published.
+int loadConfiguredPorts(const char* path, ConfigEntry* entries, const ConfigReport* report);

@@ -14,7 +14,17 @@ static void createPairWith(void* context, const char* comName, const char* nullN
     reinterpret_cast<CreatePairFn>(context)(comName, nullName);
 }
 
-int loadConfiguredPorts(ConfigEntry* entries)
+int configuredPortsPath(char* path, size_t size)
+{
+    char directory[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(directory, sizeof directory);
+    if (n == 0 || n >= sizeof directory)
+        return 0;
+    int written = snprintf(path, size, "%s\\parlo.ini", directory);
+    return written > 0 && (size_t)written < size;
+}
+
+int loadConfiguredPorts(const char* path, ConfigEntry* entries, const ConfigReport* report)
 {
     // A published table is live (the manager still holds it): nothing to restore.
     HANDLE live = OpenFileMappingA(FILE_MAP_READ, FALSE, PORT_TABLE_SECTION_NAME);
@@ -22,16 +32,10 @@ int loadConfiguredPorts(ConfigEntry* entries)
         CloseHandle(live);
         return 0;
     }
-    char directory[MAX_PATH];
-    UINT n = GetWindowsDirectoryA(directory, sizeof directory);
-    if (n == 0 || n >= sizeof directory)
-        return 0;
-    char path[MAX_PATH + 16];
-    snprintf(path, sizeof path, "%s\\parlo.ini", directory);
-    FILE* file = fopen(path, "rb");
+    FILE* file = path && path[0] ? fopen(path, "rb") : nullptr;
     if (!file)
         return 0;
-    int count = readConfigEntries(file, entries, PORT_TABLE_ENTRIES);
+    int count = readConfigEntries(file, entries, PORT_TABLE_ENTRIES, report);
     fclose(file);
     if (count == 0)
         return 0;

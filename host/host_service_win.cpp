@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/host_eventlog_win.h"
 #include "host/host_logic.h"
 #include "host/host_ports_win.h"
 #include "host/host_restore.h"
@@ -44,6 +45,13 @@ static DWORD WINAPI controlHandler(DWORD control, DWORD, void*, void*)
     return ERROR_CALL_NOT_IMPLEMENTED;
 }
 
+static char configPath[MAX_PATH + 16];
+
+static void lineNotRestored(void*, int lineNumber, int fault, const char* comName)
+{
+    hostEventConfigLine(hostEvents(), configPath, lineNumber, fault, comName);
+}
+
 // Runs until the stop event is set; the table lives exactly as long.
 static DWORD runHost()
 {
@@ -51,18 +59,26 @@ static DWORD runHost()
     // table is published, the entries are written the moment it is: the
     // manager finds the restored ports in place rather than free slots.
     static ConfigEntry configured[PORT_TABLE_ENTRIES];
-    int count = loadConfiguredPorts(configured);
-    HANDLE section = createPortTableSection();
+    if (!configuredPortsPath(configPath, sizeof configPath))
+        configPath[0] = '\0';
+    ConfigReport report = {nullptr, lineNotRestored};
+    int count = loadConfiguredPorts(configPath, configured, &report);
+    hostEventConfigDone(hostEvents(), configPath);
+    int existed = 0;
+    HANDLE section = createPortTableSection(&existed);
     if (!section)
         return GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
-    restoreEntries(portTable, configured, count);
+    int restored = restoreEntries(portTable, configured, count);
     if (!startHostPorts()) {
         closePortTableSection(section);
         return ERROR_NOT_ENOUGH_MEMORY;
     }
+    // A table that outlived the last host (the manager kept it) goes on as it is.
+    int adopted = existed ? adoptHostPorts() : 0;
     reportStatus(SERVICE_RUNNING);
     if (console)
         printf("ParloHost: table published; serial ports wait by %s\n", serialWaitName());
+    hostEventStarted(hostEvents(), configPath, restored, adopted);
     // Data moves as it completes; the table is looked at every 20 ms.
     int64_t nextPass = 0;
     while (WaitForSingleObject(stopEvent, 0) == WAIT_TIMEOUT) {
@@ -73,6 +89,7 @@ static DWORD runHost()
         }
         waitForHostIo((DWORD)(nextPass - now));
     }
+    hostEventStopping(hostEvents(), heldPorts());
     stopHostPorts();
     closePortTableSection(section);
     return NO_ERROR;
@@ -84,7 +101,9 @@ static void WINAPI serviceMain(DWORD, char**)
     if (!statusHandle)
         return;
     reportStatus(SERVICE_START_PENDING);
+    openHostEventLog(0);
     DWORD result = runHost();
+    closeHostEventLog();
     reportStatus(SERVICE_STOPPED, result);
 }
 
@@ -103,7 +122,10 @@ int main(int argc, char** argv)
         console = 1;
         setvbuf(stdout, nullptr, _IONBF, 0);
         SetConsoleCtrlHandler(consoleHandler, TRUE);
-        return (int)runHost();
+        openHostEventLog(1);
+        DWORD result = runHost();
+        closeHostEventLog();
+        return (int)result;
     }
     SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>("PARLOSVR"), serviceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherA(table))

@@ -4,7 +4,7 @@
 #include "host/host_ports_win.h"
 #include "ports/port_table.h"
 
-HANDLE createPortTableSection()
+HANDLE createPortTableSection(int* existed)
 {
     // A null DACL: the manager runs as an ordinary user, the host as LocalSystem.
     SECURITY_DESCRIPTOR sd;
@@ -16,6 +16,7 @@ HANDLE createPortTableSection()
                                         PORT_TABLE_SECTION_NAME);
     if (!section)
         return nullptr;
+    *existed = GetLastError() == ERROR_ALREADY_EXISTS;
     void* view = MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(PortTable));
     if (!view) {
         CloseHandle(section);

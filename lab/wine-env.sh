@@ -41,7 +41,10 @@ add_prefix_fonts() {
 # the server gets SIGHUP (and dumps its whole object table). Started here it
 # stays in the caller's session, never its leader, persistent until
 # `wineserver -k`; what it prints goes to $WINEPREFIX/wineserver.log.
+# With a file argument, Wine's own services, and the services they start
+# (ParloHost), write their debug output there, as WINEDEBUG asks.
 start_wineserver() {
+    local services_log=${1:-/dev/null}
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
     wineserver -f -p >> "$WINEPREFIX/wineserver.log" 2>&1 < /dev/null &
@@ -56,7 +59,7 @@ start_wineserver() {
     # A persistent server keeps Wine's own services running between
     # programs: start them now, with nothing of ours as their output, or
     # they would hold the pipe of whatever program started them.
-    wine cmd.exe /c exit > /dev/null 2>&1 < /dev/null
+    wine cmd.exe /c exit > /dev/null 2>> "$services_log" < /dev/null
     return 0
 }
 export -f start_wineserver

@@ -131,24 +131,109 @@ static int nameTaken(const ConfigEntry* entries, int count, const char* name)
     return 0;
 }
 
-int readConfigEntries(FILE* file, ConfigEntry* out, int maxEntries)
+static void reject(const ConfigReport* report, int lineNumber, int fault, const char* comName)
+{
+    if (report && report->rejected)
+        report->rejected(report->context, lineNumber, fault, comName);
+}
+
+int readConfigEntries(FILE* file, ConfigEntry* out, int maxEntries, const ConfigReport* report)
 {
     // Room for the longest accepted line, its CR and the terminator.
     char line[CONFIG_LINE_MAX + 2];
     size_t total = 0;
     int count = 0;
-    while (count < maxEntries && total < CONFIG_READ_MAX) {
+    int lineNumber = 0;
+    while ((count < maxEntries || report) && total < CONFIG_READ_MAX) {
         size_t consumed;
         int length = readConfigLine(file, line, sizeof line, &consumed);
         total += consumed;
         if (length == CONFIG_LINE_END)
             break;
-        if (length < 0)
+        lineNumber++;
+        if (length == 0)
             continue;
+        if (length < 0) {
+            reject(report, lineNumber, CONFIG_FAULT_TOO_LONG, "");
+            continue;
+        }
         ConfigEntry entry;
-        if (!parseConfigLine(line, (size_t)length, &entry) || nameTaken(out, count, entry.comName))
+        if (!parseConfigLine(line, (size_t)length, &entry)) {
+            if (report) {
+                char name[COM_NAME_MAX + 1];
+                int fault = configLineFault(line, (size_t)length, name);
+                reject(report, lineNumber, fault != CONFIG_FAULT_NONE ? fault : CONFIG_FAULT_NOT_ENTRY, name);
+            }
             continue;
+        }
+        if (nameTaken(out, count, entry.comName)) {
+            reject(report, lineNumber, CONFIG_FAULT_REPEATED, entry.comName);
+            continue;
+        }
+        if (count >= maxEntries) {
+            reject(report, lineNumber, CONFIG_FAULT_NO_ROOM, entry.comName);
+            continue;
+        }
         out[count++] = entry;
     }
+    if (report && total >= CONFIG_READ_MAX && getc(file) != EOF)
+        reject(report, lineNumber + 1, CONFIG_FAULT_FILE_TOO_BIG, "");
     return count;
+}
+
+int configLineFault(const char* line, size_t length, char* comName)
+{
+    if (comName)
+        comName[0] = '\0';
+    if (length > CONFIG_LINE_MAX)
+        return CONFIG_FAULT_TOO_LONG;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)line[i];
+        if (c < 0x20 || c == 0x7F)
+            return CONFIG_FAULT_CONTROL;
+    }
+    const char* end = line + length;
+    size_t prefix = sizeof CONFIG_KEY_PREFIX - 1;
+    if (length < prefix || memcmp(line, CONFIG_KEY_PREFIX, prefix) != 0)
+        return CONFIG_FAULT_NOT_ENTRY;
+    const char* p = line + prefix;
+    const char* digits = p;
+    while (p < end && *p >= '0' && *p <= '9')
+        p++;
+    if (p == digits || p - digits > KEY_DIGITS_MAX || p == end || *p != '=')
+        return CONFIG_FAULT_NOT_ENTRY;
+    p++;
+
+    // The fields, split as parseConfigLine splits them.
+    const char* field[CONFIG_FIELDS + 1];
+    size_t fieldLength[CONFIG_FIELDS + 1];
+    int fields = 0;
+    for (const char* q = p, *start = p; fields <= CONFIG_FIELDS; q++) {
+        if (q == end || *q == ' ') {
+            field[fields] = start;
+            fieldLength[fields++] = (size_t)(q - start);
+            if (q == end)
+                break;
+            start = q + 1;
+        }
+    }
+    char name[COM_NAME_MAX + 1] = "";
+    int nameSound = takeField(field[0], fieldLength[0], name, sizeof name) && isComPortName(name);
+    if (nameSound && comName)
+        memcpy(comName, name, sizeof name);
+    if (fields != CONFIG_FIELDS)
+        return CONFIG_FAULT_FIELDS;
+    if (fieldLength[1] >= sizeof(ConfigEntry::remoteAddress) || fieldLength[2] >= sizeof(ConfigEntry::remotePort) ||
+        fieldLength[5] >= sizeof(ConfigEntry::localPort))
+        return CONFIG_FAULT_FIELD_LONG;
+    if (!nameSound)
+        return CONFIG_FAULT_COM_NAME;
+    char word[8];
+    if (!takeField(field[3], fieldLength[3], word, sizeof word) ||
+        (strcmp(word, "enable") != 0 && strcmp(word, "disable") != 0))
+        return CONFIG_FAULT_STATE;
+    if (!takeField(field[4], fieldLength[4], word, sizeof word) ||
+        (strcmp(word, "tcpc") != 0 && strcmp(word, "udp") != 0))
+        return CONFIG_FAULT_PROTOCOL;
+    return CONFIG_FAULT_NONE;
 }

@@ -44,6 +44,95 @@ int buildHostServicePath(const char* directory, char* out, unsigned outSize)
     return n > 0 && (unsigned)n < outSize;
 }
 
+static ServiceConfigSeam configSeam;
+
+void setServiceConfigSeam(ServiceConfigSeam seam)
+{
+    configSeam = seam;
+}
+
+static BOOL changeServiceConfig2(SC_HANDLE service, DWORD level, void* info)
+{
+    if (configSeam)
+        return configSeam(service, level, info) ? TRUE : FALSE;
+    return ChangeServiceConfig2A(service, level, info);
+}
+
+// The description and the recovery; what the service was created with stays.
+static int describeService(SC_HANDLE service)
+{
+    SERVICE_DESCRIPTIONA description = {const_cast<char*>(HOST_SERVICE_DESCRIPTION)};
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, HOST_RESTART_FIRST_MS},
+                           {SC_ACTION_RESTART, HOST_RESTART_SECOND_MS},
+                           {SC_ACTION_RESTART, HOST_RESTART_LATER_MS}};
+    SERVICE_FAILURE_ACTIONSA failure = {};
+    failure.dwResetPeriod = HOST_FAILURE_RESET_S;
+    failure.cActions = sizeof actions / sizeof actions[0];
+    failure.lpsaActions = actions;
+    int described = changeServiceConfig2(service, SERVICE_CONFIG_DESCRIPTION, &description) != 0;
+    int recovers = changeServiceConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) != 0;
+    return described && recovers;
+}
+
+int describeHostService()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, HOST_SERVICE_NAME, SERVICE_CHANGE_CONFIG | SERVICE_START)
+                                : nullptr;
+    int done = service ? describeService(service) : 0;
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return done;
+}
+
+int registerHostEventSource(const char* exePath)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, HOST_EVENT_SOURCE_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return 0;
+    DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+    int ok = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(exePath),
+                            (DWORD)strlen(exePath) + 1) == ERROR_SUCCESS &&
+             RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                            sizeof types) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+int unregisterHostEventSource()
+{
+    LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, HOST_EVENT_SOURCE_KEY);
+    return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
+}
+
+// The program a registered service runs: its command line's first word,
+// unquoted. Returns 0 when it cannot be read.
+static int serviceProgram(SC_HANDLE service, char* out, size_t outSize)
+{
+    static union {
+        QUERY_SERVICE_CONFIGA config;
+        char bytes[65536];
+    } buffer;
+    DWORD needed = 0;
+    if (!QueryServiceConfigA(service, &buffer.config, sizeof buffer, &needed) || !buffer.config.lpBinaryPathName)
+        return 0;
+    const char* path = buffer.config.lpBinaryPathName;
+    size_t length = strlen(path);
+    if (path[0] == '"') {
+        const char* close = strchr(path + 1, '"');
+        path++;
+        length = close ? (size_t)(close - path) : strlen(path);
+    }
+    if (length == 0 || length >= outSize)
+        return 0;
+    memcpy(out, path, length);
+    out[length] = '\0';
+    return 1;
+}
+
 int registerHostService(const char* directory)
 {
     static char path[32768 + 32];
@@ -52,6 +141,11 @@ int registerHostService(const char* directory)
         return HOST_SERVICE_NO_MANAGER;
     SC_HANDLE service = OpenServiceA(manager, HOST_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (service) {
+        // The service's settings stay as they are. Its event source is not
+        // one of them: it follows the program the service runs, so that a
+        // service registered before there was one gets its sentences too.
+        if (serviceProgram(service, path, sizeof path))
+            registerHostEventSource(path);
         StartServiceA(service, 0, nullptr);
         CloseServiceHandle(service);
         CloseServiceHandle(manager);
@@ -64,6 +158,9 @@ int registerHostService(const char* directory)
                                       nullptr, nullptr, nullptr, nullptr)
                      : nullptr;
     if (service) {
+        describeService(service);
+        if (serviceProgram(service, path, sizeof path))
+            registerHostEventSource(path);
         StartServiceA(service, 0, nullptr);
         CloseServiceHandle(service);
     }

@@ -39,6 +39,12 @@ pmauto() { wine "$BIN/pmauto.exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPES
 
 shot() { /usr/bin/import -display "$DISPLAY" -window root "$SHOTS/$1.png" 2>/dev/null && echo "  screenshot: $SHOTS/$1.png"; }
 
+# Wine's ReportEvent writes no log, but prints each event's strings on the
+# eventlog channel and its id on advapi's fixme line. A scenario that sets
+# SERVICES_LOG before its session starts finds there what the services
+# (ParloHost) reported; host_events reads it.
+HOST_EVENT_DEBUG=err+eventlog,warn+eventlog,trace+eventlog,fixme+advapi
+
 # The manager inside a Wine virtual desktop, where keyboard input from
 # another program reaches it.
 use_virtual_desktop() {
@@ -47,7 +53,58 @@ use_virtual_desktop() {
     # The desktop is chosen when Wine starts: begin a new session.
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
-    start_wineserver
+    if [ -n "${SERVICES_LOG:-}" ]; then
+        WINEDEBUG=$HOST_EVENT_DEBUG start_wineserver "$SERVICES_LOG"
+    else
+        start_wineserver
+    fi
+}
+
+# The events ParloHost reported so far (SERVICES_LOG), one a line: the event
+# id (its severity bits left out), then its strings, tab-separated.
+host_events() {
+    awk '
+    function hex(s,   v, i) {
+        s = tolower(s); sub(/^0x/, "", s); v = 0
+        for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
+        return v
+    }
+    /:fixme:advapi:ReportEventW \(/ {
+        t = substr($0, 1, index($0, ":") - 1)
+        s = $0; sub(/.*ReportEventW \(/, "", s); split(s, f, ",")
+        line[t] = hex(f[4]) % 65536; want[t] = hex(f[6])
+        if (want[t] == 0) { print line[t]; delete want[t] }
+        next
+    }
+    /:eventlog:ReportEventW L"/ {
+        t = substr($0, 1, index($0, ":") - 1)
+        if (!(t in want)) next
+        s = $0; sub(/^[^"]*"/, "", s); sub(/"$/, "", s)
+        gsub(/\\\\/, "\001", s); gsub(/\\"/, "\"", s); gsub(/\001/, "\\", s)
+        line[t] = line[t] "\t" s
+        if (--want[t] == 0) { print line[t]; delete want[t] }
+    }' "$SERVICES_LOG" 2>/dev/null
+}
+
+# Waits up to $2 seconds until ParloHost has reported an event whose
+# host_events line begins with the text $1.
+wait_host_event() {
+    local end=$((SECONDS + $2))
+    while [ $SECONDS -lt $end ]; do
+        host_events | EVENT="$1" awk 'index($0, ENVIRON["EVENT"]) == 1 { found = 1 } END { exit !found }' && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# The Linux process of this prefix whose command name is $1.
+prefix_pid() {
+    local p c
+    for p in /proc/[0-9]*; do
+        { read -r c < "$p/comm"; } 2>/dev/null || continue
+        [ "$c" = "$1" ] || continue
+        { tr '\0' '\n' < "$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && { echo "${p#/proc/}"; return; }
+    done
 }
 
 install_binaries() {

@@ -192,8 +192,9 @@ static int cmdMenu(HWND w)
     return 0;
 }
 
-// Reads a list view in another process through memory allocated there.
-static int cmdList(HWND list)
+// Reads a list view in another process through memory allocated there
+// (lastOnly: its last row only, for a long list that keeps growing).
+static int cmdList(HWND list, bool lastOnly = false)
 {
     const int textBytes = 512;
     RemoteMemory remote(list, sizeof(LVITEMA) + textBytes);
@@ -207,7 +208,7 @@ static int cmdList(HWND list)
     for (int c = 0; c < columns; c++)
         printf("%swidth=%d", c ? "\t" : "", (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, c, 0));
     printf("\n");
-    for (int r = 0; r < rows; r++) {
+    for (int r = lastOnly && rows > 0 ? rows - 1 : 0; r < rows; r++) {
         LVITEMA item = {};
         item.mask = LVIF_PARAM;
         item.iItem = r;
@@ -275,13 +276,14 @@ static int usage()
     fprintf(stderr,
             "pmauto wait-window CLASS TITLE MS | wait-gone CLASS TITLE MS | msgbox MS [BUTTON]\n"
             "       menu CLASS | command CLASS ID | post CLASS MSG WPARAM LPARAM | keys CLASS CHORD...\n"
-            "       list CLASS TITLE CONTROLID | service-config NAME | service-delete NAME\n"
+            "       list CLASS TITLE CONTROLID | list-tail CLASS TITLE CONTROLID | service-config NAME | service-delete NAME\n"
             "       table-wait MS | port-create INDEX COM ADDRESS RPORT STATE PROTOCOL LPORT\n"
             "       port-create-range INDEX COUNT FIRSTCOM FIRSTADDR PERADDR FIRSTRPORT STATE PROTOCOL\n"
             "       port-delete INDEX | port-command INDEX N | port-show INDEX\n"
             "       port-retarget INDEX RPORT LPORT PROTOCOL ADDRESS\n"
             "       port-wait INDEX FIELD VALUE MS [COUNT] | capture INDEX start|stop|clear | capture-dump INDEX\n"
-            "       port-counters INDEX COUNT | port-clear INDEX COUNT\n"
+            "       port-counters INDEX COUNT | port-clear INDEX COUNT | port-write INDEX COM ADDRESS RPORT STATE PROTOCOL LPORT\n"
+            "       port-list | port-quiet INDEX COUNT QUIET_MS MS | counters-watch INDEX COUNT STOPFILE MS\n"
             "       controls CLASS TITLE | get-text CLASS TITLE ID | set-text CLASS TITLE ID TEXT\n"
             "       click CLASS TITLE ID | combo CLASS TITLE ID | combo-select CLASS TITLE ID TEXT\n"
             "       list-select CLASS TITLE ID ROW | list-dblclick CLASS TITLE ID ROW | close CLASS TITLE\n"
@@ -412,6 +414,70 @@ static int cmdCaptureDump(const char* indexText)
     return 0;
 }
 
+// Samples the counters of COUNT entries from INDEX every 10 ms until the
+// file STOPFILE exists (or MS pass): a counter must never go backwards nor
+// show a value no port could have carried (negative, or 2^40 bytes and more).
+// Prints the samples taken and the first bad one; exit 0 when none was bad.
+static int cmdCountersWatch(char** argv)
+{
+    PortTable* table = mapTable();
+    int index = tableIndex(argv[2]);
+    int count = atoi(argv[3]);
+    if (!table || index < 0 || count < 1 || index + count > PORT_TABLE_ENTRIES)
+        return 1;
+    std::vector<long long> last(2 * count, 0);
+    const long long garbage = 1LL << 40;
+    DWORD end = GetTickCount() + atoi(argv[5]);
+    long samples = 0;
+    std::string bad;
+    while (GetFileAttributesA(argv[4]) == INVALID_FILE_ATTRIBUTES && (LONG)(end - GetTickCount()) > 0) {
+        for (int k = 0; k < count && bad.empty(); k++) {
+            const PortEntry* e = &table->entries[index + k];
+            long long now[2] = {__atomic_load_n(&e->rxBytes, __ATOMIC_RELAXED),
+                                __atomic_load_n(&e->txBytes, __ATOMIC_RELAXED)};
+            for (int d = 0; d < 2; d++) {
+                if (now[d] < 0 || now[d] >= garbage || now[d] < last[2 * k + d])
+                    bad = "entry " + std::to_string(index + k) + (d ? " tx " : " rx ") +
+                          std::to_string(last[2 * k + d]) + " then " + std::to_string(now[d]);
+                last[2 * k + d] = now[d];
+            }
+        }
+        samples++;
+        Sleep(10);
+    }
+    printf("samples %ld%s%s\n", samples, bad.empty() ? "" : " bad: ", bad.c_str());
+    return bad.empty() ? 0 : 1;
+}
+
+// Waits until the counters of COUNT entries from INDEX have not moved for
+// QUIET_MS (the traffic has ended), at most MS.
+static int cmdPortQuiet(char** argv)
+{
+    PortTable* table = mapTable();
+    int index = tableIndex(argv[2]);
+    int count = atoi(argv[3]);
+    if (!table || index < 0 || count < 1 || index + count > PORT_TABLE_ENTRIES)
+        return 1;
+    DWORD quiet = (DWORD)atoi(argv[4]);
+    DWORD end = GetTickCount() + atoi(argv[5]);
+    long long sum = -1;
+    DWORD since = GetTickCount();
+    for (;;) {
+        long long now = 0;
+        for (int k = index; k < index + count; k++)
+            now += table->entries[k].rxBytes + table->entries[k].txBytes;
+        if (now != sum) {
+            sum = now;
+            since = GetTickCount();
+        } else if (GetTickCount() - since >= quiet) {
+            return 0;
+        }
+        if ((LONG)(end - GetTickCount()) <= 0)
+            return 1;
+        Sleep(50);
+    }
+}
+
 // COUNT ports from table entry INDEX and COM<FIRSTCOM> up, PERADDR of them on
 // each address from FIRSTADDR up, remote ports from FIRSTRPORT: a bench's worth at once.
 static int cmdPortCreateRange(char** argv)
@@ -514,6 +580,11 @@ int main(int argc, char** argv)
         HWND list = w ? GetDlgItem(w, atoi(argv[4])) : nullptr;
         return list ? cmdList(list) : 1;
     }
+    if (cmd == "list-tail" && argc == 5) {
+        HWND w = findWindow(argv[2], argv[3]);
+        HWND list = w ? GetDlgItem(w, atoi(argv[4])) : nullptr;
+        return list ? cmdList(list, true) : 1;
+    }
     if (cmd == "service-config" && argc == 3)
         return cmdServiceConfig(argv[2]);
     if (cmd == "service-delete" && argc == 3)
@@ -526,6 +597,33 @@ int main(int argc, char** argv)
         return cmdPortCreateRange(argv);
     if (cmd == "port-delete" && argc == 3)
         return cmdPortDelete(argv[2]);
+    if (cmd == "port-write" && argc == 9) {
+        // As port-create, without a pair: a port whose far end cannot be opened.
+        PortTable* table = mapTable(5000);
+        int index = tableIndex(argv[2]);
+        if (!table || index < 0)
+            return 1;
+        std::string portName = std::string(PORT_NAME_PREFIX) + argv[3];
+        writePortEntry(table, index, portName.c_str(), argv[4], argv[5], argv[6], argv[7], argv[8]);
+        return 0;
+    }
+    if (cmd == "port-list" && argc == 2) {
+        // Every entry the host holds: "INDEX com=..." as port-show prints it.
+        PortTable* table = mapTable();
+        if (!table)
+            return 1;
+        for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
+            if (!table->entries[i].present)
+                continue;
+            printf("%d ", i);
+            printPort(&table->entries[i]);
+        }
+        return 0;
+    }
+    if (cmd == "counters-watch" && argc == 6)
+        return cmdCountersWatch(argv);
+    if (cmd == "port-quiet" && argc == 6)
+        return cmdPortQuiet(argv);
     if (cmd == "port-retarget" && argc == 7) {
         // INDEX REMOTEPORT LOCALPORT PROTOCOL ADDRESS, as the Edit dialog would.
         PortTable* table = mapTable();

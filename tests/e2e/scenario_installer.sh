@@ -27,6 +27,11 @@ wait_entry_gone() {
     return 1
 }
 service_line() { pmauto service-config PARLOSVR; }
+# The program the Application log's source PARLOSVR names, or nothing.
+event_source() {
+    wine reg query 'HKLM\System\CurrentControlSet\Services\EventLog\Application\PARLOSVR' /v EventMessageFile \
+        2>/dev/null | tr -d '\r' | sed -n 's/^ *EventMessageFile  *REG_EXPAND_SZ  *//p'
+}
 # The shortcut's working folder (one of its counted UTF-16 strings: the count
 # goes) and its run-as-administrator flag.
 shortcut_folder() { strings -el "$SHORTCUT" 2>/dev/null | sed 's/^.*C:/C:/' | grep -qFx "$INSTALL_WIN"; }
@@ -51,6 +56,7 @@ in_inner() {
     expect_eq "the installer ends with 0" 0 "$(wine "$SETUP" /S >/dev/null 2>&1; echo $?)"
     check "the service publishes the table" pmauto table-wait 10000
     expect_eq "PARLOSVR as the manager registers it, quoted path, running" "$running" "$(service_line)"
+    expect_eq "its event source names the installed program" "$INSTALL_WIN\ParloHost.exe" "$(event_source)"
     expect_eq "the three files and the uninstaller" "ParloHost.exe ParloMgr.exe Uninstall.exe VSPDCTL.DLL " \
         "$(installed_files)"
     check "the shortcut starts in the install folder" shortcut_folder
@@ -91,6 +97,7 @@ in_inner() {
     # The uninstaller runs on as a copy of itself; its entry goes last.
     check "the Programs and Features entry goes" wait_entry_gone 60
     expect_eq "the service is gone" missing "$(service_line)"
+    expect_eq "its event source is gone" "" "$(event_source)"
     check "the pairs are gone" test ! -e "$WINEPREFIX/dosdevices/com45" -a ! -e "$WINEPREFIX/dosdevices/null_com45"
     expect_eq "the pair daemon holds none" 0 "$(pairs_held)"
     check "the files are gone" test ! -e "$INSTALL_DIR"

@@ -25,16 +25,6 @@ SOAK_RECONNECT_MS=${SOAK_RECONNECT_MS:-100000}
 
 serialprog() { wine "$BIN/serialprog.exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
-# Linux processes of this prefix whose command name is $1.
-prefix_pid() {
-    local p c
-    for p in /proc/[0-9]*; do
-        { read -r c < "$p/comm"; } 2>/dev/null || continue
-        [ "$c" = "$1" ] || continue
-        { tr '\0' '\n' < "$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && { echo "${p#/proc/}"; return; }
-    done
-}
-
 # "FDS RSS_KB" of a process.
 usage_of() {
     echo "$(ls "/proc/$1/fd" 2>/dev/null | wc -l) $(awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null)"

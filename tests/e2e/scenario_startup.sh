@@ -3,15 +3,32 @@
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 echo "scenario: start-up and close"
+SERVICES_LOG="$WINEPREFIX/services.log"
+rm -f "$SERVICES_LOG"
 use_virtual_desktop
 install_binaries
 pmauto service-delete PARLOSVR >/dev/null
+# A configuration the host cannot restore, edited by hand.
+printf 'entry_v1_1=COM5 192.0.2.7 502 on tcpc 6001\r\n\r\n' > "$DRIVE_C/windows/parlo.ini"
 
 start_manager parlo
 check "main window appears" pmauto wait-window PARLOMGR "Serial Port Server Administration Tools" 30000
 config=$(pmauto service-config PARLOSVR)
 expect_eq "service installed as specified" \
     'type=0x110 start=2 error=1 state=4 path=C:\parlo\ParloHost.exe display=PARLOSVR' "$config"
+# Beside it, as Wine stores them: the description, and the event source that
+# names the program whose message table the Event Viewer reads.
+reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2  *//p"; }
+expect_eq "the service's description" \
+    "REG_SZ    Carries the data of ParloMgr's virtual COM ports over TCP and UDP to serial device servers, and publishes their link state, counters and traffic to ParloMgr." \
+    "$(reg_value 'HKLM\System\CurrentControlSet\Services\PARLOSVR' Description)"
+source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\PARLOSVR'
+expect_eq "its event source" 'REG_EXPAND_SZ    C:\parlo\ParloHost.exe|REG_DWORD    0x7' \
+    "$(reg_value "$source_key" EventMessageFile)|$(reg_value "$source_key" TypesSupported)"
+check "its start reaches the Application log" wait_host_event $'1\t0\tC:\\windows\\parlo.ini\t0' 10
+expect_eq "and the line it could not restore, with why" \
+    $'4\t1\tC:\\windows\\parlo.ini\tCOM5\tits state is neither enable nor disable' \
+    "$(host_events | awk -F'\t' '$1 == 4' | head -1)"
 
 shot startup-main
 pmauto keys PARLOMGR f10 down >/dev/null

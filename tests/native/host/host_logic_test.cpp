@@ -245,3 +245,66 @@ TEST(HostCapture, FullRingDropsTheNewRecordInsteadOfLapping)
     serviceCaptureCommand(e, 7000, 1000);
     EXPECT_EQ(0u, e->captureDropped);
 }
+
+// A host that starts on a table an earlier host left (the manager kept it):
+// the ports carry on with their counters and the Monitor's capture, a
+// deletion the earlier host did not finish is finished, and only a new
+// entry starts from clean counters.
+TEST_F(HostFixture, TakesOverATableAnEarlierHostLeft)
+{
+    write(0);
+    pass(0);
+    e(0)->rxBytes = 1000;
+    e(0)->txBytes = 2000;
+    e(0)->captureActive = 1;
+    e(0)->captureWriteIndex = 17;
+    e(0)->comOpen = 1;
+    e(0)->linkState = LINK_CONNECTED;
+    write(1, "disable");
+    pass(1);
+    write(2);
+    pass(2);
+    e(2)->command = PORT_DELETE;   // the host died before it saw this
+    write(3);                      // written while no host ran
+    e(3)->rxBytes = 55;
+
+    // The next host.
+    HostPortState next[PORT_TABLE_ENTRIES] = {};
+    EXPECT_EQ(2, adoptLiveEntries(table.get(), next)) << "the two ports that carry on";
+    ports.calls.clear();
+    for (int i = 0; i < 4; i++)
+        serviceHostEntry(table.get(), i, &next[i], &ops);
+    EXPECT_EQ(1, next[0].held);
+    EXPECT_EQ(1000, e(0)->rxBytes) << "counting goes on";
+    EXPECT_EQ(2000, e(0)->txBytes);
+    EXPECT_EQ(1, e(0)->captureActive) << "the open Monitor keeps receiving";
+    EXPECT_EQ(17, e(0)->captureWriteIndex);
+    EXPECT_EQ(LINK_STOPPED, e(1)->linkState) << "a stopped port stays stopped";
+    EXPECT_EQ(0u, e(2)->present) << "the unfinished deletion is finished";
+    EXPECT_EQ(0, e(2)->command);
+    EXPECT_EQ(0, next[2].held);
+    EXPECT_EQ(0, e(3)->rxBytes) << "a new port starts clean";
+    EXPECT_EQ((std::vector<std::string>{"open 0", "start 0", "open 1", "open 3", "start 3"}), ports.calls);
+
+    // Stopping, the host leaves the ports listed for the next one, shown
+    // down and closed, with their counters.
+    releaseHostEntry(e(0));
+    releaseHostEntry(e(1));
+    EXPECT_EQ(1u, e(0)->present);
+    EXPECT_EQ(LINK_DISCONNECTED, e(0)->linkState);
+    EXPECT_EQ(0, e(0)->comOpen);
+    EXPECT_EQ(1000, e(0)->rxBytes);
+    EXPECT_EQ(LINK_STOPPED, e(1)->linkState);
+}
+
+TEST(HostCapture, AnUnknownRequestIsConsumedAndHandedBack)
+{
+    TablePtr t = newTable();
+    PortEntry* e = &t->entries[0];
+    e->captureCommand = 9;
+    EXPECT_EQ(9, serviceCaptureCommand(e, 0, 1000));
+    EXPECT_EQ(0, e->captureCommand);
+    EXPECT_EQ(0, e->captureActive);
+    e->captureCommand = CAPTURE_START;
+    EXPECT_EQ(0, serviceCaptureCommand(e, 0, 1000));
+}

@@ -199,3 +199,65 @@ TEST(ConfigRead, ReadsBackWhatTheWriterWrote)
     EXPECT_STREQ("udp", e[1].protocol);
     EXPECT_STREQ("0", e[1].localPort);
 }
+
+namespace {
+
+// "line:fault:COM" for each line a report was told about.
+std::vector<std::string> rejectedLines(const std::string& text, int maxEntries = PORT_TABLE_ENTRIES)
+{
+    std::vector<std::string> told;
+    ConfigReport report = {&told, [](void* c, int line, int fault, const char* com) {
+                               static_cast<std::vector<std::string>*>(c)->push_back(
+                                   std::to_string(line) + ":" + std::to_string(fault) + ":" + com);
+                           }};
+    FILE* f = tmpfile();
+    fwrite(text.data(), 1, text.size(), f);
+    rewind(f);
+    std::vector<ConfigEntry> out(maxEntries);
+    readConfigEntries(f, out.data(), maxEntries, &report);
+    fclose(f);
+    return told;
+}
+
+}  // namespace
+
+// Every line left out is told with its number and why, so the host can say
+// which port did not come back; blank lines are nobody's concern.
+TEST(ConfigRead, EveryLineLeftOutIsToldWithItsReason)
+{
+    std::string address128(128, 'a');
+    std::vector<std::string> told = rejectedLines("entry_v1_1=COM5 a 1 enable tcpc 1\r\n"
+                                                  "\r\n"
+                                                  "[ports]\r\n"
+                                                  "entry_v1_2=COM6 a 1 enable tcpc\r\n"
+                                                  "entry_v1_3=COM7 a\t1 enable tcpc 1\r\n"
+                                                  "entry_v1_4=COM8 " + address128 + " 1 enable tcpc 1\r\n"
+                                                  "entry_v1_5=COM0 a 1 enable tcpc 1\r\n"
+                                                  "entry_v1_6=COM9 a 1 on tcpc 1\r\n"
+                                                  "entry_v1_7=COM10 a 1 enable TCP 1\r\n"
+                                                  "entry_v1_8=COM5 b 2 enable udp 2\r\n" +
+                                                  std::string(600, 'x') + "\r\n"
+                                                  "entry_v1_9=COM11 a 1 enable udp 1\r\n");
+    EXPECT_EQ((std::vector<std::string>{"3:2:", "4:3:COM6", "5:4:", "6:5:COM8", "7:6:", "8:7:COM9", "9:8:COM10",
+                                        "10:9:COM5", "11:1:"}),
+              told);
+
+    // Past the entries wanted, every sound line is told as having no room;
+    // past the bytes read, the rest of the file once.
+    std::string many;
+    for (int i = 1; i <= 4; i++)
+        many += "entry_v1_" + std::to_string(i) + "=COM" + std::to_string(i) + " a 1 enable tcpc 1\n";
+    EXPECT_EQ((std::vector<std::string>{"3:10:COM3", "4:10:COM4"}), rejectedLines(many, 2));
+    std::string huge = "entry_v1_1=COM1 a 1 enable tcpc 1\n";
+    while (huge.size() < CONFIG_READ_MAX)
+        huge += "; " + std::string(500, '-') + "\n";
+    told = rejectedLines(huge + "entry_v1_2=COM2 a 1 enable tcpc 1\n");
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(":11:", told.back().substr(told.back().find(':')));
+
+    // The reasons agree with the parser: a line it takes has no fault.
+    EXPECT_EQ(CONFIG_FAULT_NONE, configLineFault("entry_v1_1=COM5 a 1 enable tcpc 1", 33, nullptr));
+    for (const char* bad : {"entry_v1_1=COM5 a 1 enable tcpc 1 ", "entry_v1_1=COM5 a 1 enable tcpc 1 x",
+                            "entry_v1_=COM5 a 1 enable tcpc 1", "entry_v1_1=COM5 a 1 enable tcpc 999999999999999999999999999999999"})
+        EXPECT_NE(CONFIG_FAULT_NONE, configLineFault(bad, strlen(bad), nullptr)) << bad;
+}

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "ports/host_control.h"
@@ -114,12 +115,54 @@ static ServiceConfig readServiceConfig()
     return c;
 }
 
+// A registry value as text (REG_SZ, REG_EXPAND_SZ) or number (REG_DWORD);
+// "missing" when it is not there.
+static std::string registryValue(const char* key, const char* name)
+{
+    char data[1024] = "";
+    DWORD size = sizeof data - 1, type = 0;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) != ERROR_SUCCESS)
+        return "missing";
+    if (type == REG_DWORD)
+        return std::to_string(*reinterpret_cast<DWORD*>(data)) + " (REG_DWORD)";
+    return std::string(data) + (type == REG_EXPAND_SZ ? " (REG_EXPAND_SZ)" : type == REG_SZ ? " (REG_SZ)" : " (?)");
+}
+
+static const char* const SERVICE_KEY = "SYSTEM\\CurrentControlSet\\Services\\PARLOSVR";
+static const char* const SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\PARLOSVR";
+
+// What ChangeServiceConfig2 was given: the description, and the failure
+// actions as "reset=N action/delay...". Wine stores only the description,
+// so the recovery is seen here, on its way to the service manager.
+static std::vector<std::string> configCalls;
+
+static int recordConfig(void* service, unsigned long level, void* info)
+{
+    if (level == SERVICE_CONFIG_DESCRIPTION) {
+        configCalls.push_back(std::string("description=") +
+                              static_cast<SERVICE_DESCRIPTIONA*>(info)->lpDescription);
+    } else if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+        auto* f = static_cast<SERVICE_FAILURE_ACTIONSA*>(info);
+        std::string text = "reset=" + std::to_string(f->dwResetPeriod);
+        for (DWORD k = 0; k < f->cActions; k++)
+            text += " " + std::to_string(f->lpsaActions[k].Type) + "/" + std::to_string(f->lpsaActions[k].Delay);
+        text += f->lpRebootMsg || f->lpCommand ? " with a message or command" : "";
+        configCalls.push_back(text);
+    } else {
+        configCalls.push_back("level " + std::to_string(level));
+    }
+    return ChangeServiceConfig2A(static_cast<SC_HANDLE>(service), level, info);
+}
+
 // No service yet, ParloHost.exe in the working directory: the manager
 // installs it, starts it, and the host's table maps; the host then answers
 // the entry requests the way the manager relies on.
 TEST(HostService, InstallStartMapAndHandshakes)
 {
     removeHostService();
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, SOURCE_KEY);
+    configCalls.clear();
+    setServiceConfigSeam(recordConfig);
     std::string dir = programDirectory();
     ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
     // The host restores parlo.ini into an empty table: start from none.
@@ -135,6 +178,16 @@ TEST(HostService, InstallStartMapAndHandshakes)
     EXPECT_EQ(1u, c.errorControl);
     EXPECT_EQ(dir + "\\ParloHost.exe", c.path);
     ASSERT_NE(nullptr, portTable);
+    // Beside what it was created with: a description, the recovery, and the
+    // event source naming the program.
+    const std::string description = "Carries the data of ParloMgr's virtual COM ports over TCP and UDP to serial "
+                                    "device servers, and publishes their link state, counters and traffic to "
+                                    "ParloMgr.";
+    EXPECT_EQ(description + " (REG_SZ)", registryValue(SERVICE_KEY, "Description")) << "as Wine stores it";
+    EXPECT_EQ((std::vector<std::string>{"description=" + description, "reset=86400 1/1000 1/5000 1/30000"}),
+              configCalls);
+    EXPECT_EQ(dir + "\\ParloHost.exe (REG_EXPAND_SZ)", registryValue(SOURCE_KEY, "EventMessageFile"));
+    EXPECT_EQ("7 (REG_DWORD)", registryValue(SOURCE_KEY, "TypesSupported"));
 
     PortTable* t = portTable;
     PortEntry* e = &t->entries[5];
@@ -170,7 +223,50 @@ TEST(HostService, InstallStartMapAndHandshakes)
 
     unmapPortTable();
     EXPECT_EQ(nullptr, portTable);
+
+    // The service exists: it is only started, its settings untouched, but
+    // its event source comes back, naming the program the service runs
+    // rather than the caller's folder.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, SOURCE_KEY);
+    configCalls.clear();
+    EXPECT_EQ(HOST_SERVICE_EXISTED, registerHostService("C:\\elsewhere"));
+    EXPECT_TRUE(configCalls.empty()) << configCalls.front();
+    EXPECT_EQ(dir + "\\ParloHost.exe", readServiceConfig().path);
+    EXPECT_EQ(dir + "\\ParloHost.exe (REG_EXPAND_SZ)", registryValue(SOURCE_KEY, "EventMessageFile"));
+    // The installer's update of an earlier installation sets both again.
+    EXPECT_EQ(1, describeHostService());
+    EXPECT_EQ(2u, configCalls.size());
+    EXPECT_EQ(1, unregisterHostEventSource());
+    EXPECT_EQ("missing", registryValue(SOURCE_KEY, "EventMessageFile"));
+    EXPECT_EQ(1, unregisterHostEventSource()) << "nothing to remove is no failure";
+    setServiceConfigSeam(nullptr);
     removeHostService();
+}
+
+// The Event Viewer's sentences are ParloHost.exe's own message table: each
+// event id, its severity in the top bits, finds its sentence.
+TEST(HostService, EventMessagesAreInParloHost)
+{
+    std::string host = programDirectory() + "\\ParloHost.exe";
+    HMODULE module = LoadLibraryExA(host.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module);
+    const DWORD_PTR strings[] = {(DWORD_PTR) "COM5", (DWORD_PTR) "10.0.0.9:4001 (TCP)", (DWORD_PTR) "C",
+                                 (DWORD_PTR) "D"};
+    const DWORD severities[] = {1, 1, 2, 2, 2, 3, 2, 1, 2, 2, 2, 2, 2};
+    for (DWORD id = 1; id <= 13; id++) {
+        char text[2048] = "";
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module,
+                                 severities[id - 1] << 30 | id, 0, text, sizeof text, (va_list*)strings);
+        EXPECT_GT(n, 20u) << "event " << id;
+    }
+    char text[2048] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0x40000008, 0, text,
+                   sizeof text, (va_list*)strings);
+    EXPECT_STREQ("The link of COM5 to 10.0.0.9:4001 (TCP) is back.\r\n", text);
+    FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0x8000000A, 0, text,
+                   sizeof text, (va_list*)strings);
+    EXPECT_NE(nullptr, strstr(text, "(\\\\.\\NULL_COM1 to \\\\.\\NULL_COM256)")) << text;
+    FreeLibrary(module);
 }
 
 // No host at all: about 5.1 s of attempts, the message, no window, code 0.
