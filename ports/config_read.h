@@ -8,7 +8,7 @@
 
 enum {
     CONFIG_LINE_MAX = 512,          // longer lines are dropped whole
-    CONFIG_READ_MAX = 1024 * 1024,  // bytes looked at, so a huge file cannot stall the host
+    CONFIG_READ_MAX = 1024 * 1024,  // bytes looked at, per line and per file, so a huge file cannot stall the host
     CONFIG_LINE_END = -1,
     CONFIG_LINE_TOO_LONG = -2,
 };
@@ -37,7 +37,9 @@ int parseConfigLine(const char* line, size_t length, ConfigEntry* out);
 // consumed receives the bytes taken from the file.
 int readConfigLine(FILE* file, char* line, size_t size, size_t* consumed);
 
-// Reads the sound lines of a file in order into out, at most maxEntries.
-// Malformed lines, and later lines naming a COM name already read, are
-// skipped. Returns the number of entries.
+// Reads the sound lines of a file in order into out, at most maxEntries,
+// looking at no more than CONFIG_READ_MAX bytes: a line that does not end
+// within them (or with the file) is not taken. Malformed lines, and later
+// lines naming a COM name already read, are skipped. Returns the number of
+// entries.
 int readConfigEntries(FILE* file, ConfigEntry* out, int maxEntries);
