@@ -51,7 +51,7 @@ declare -A budget=(
     [reply_classify]="-max_total_time=$seconds -max_len=4096"
     [discovery_reply]="-max_total_time=$seconds -max_len=4096"
     [devsim_request]="-max_total_time=$seconds -max_len=4096"
-    [host_entry]="-runs=$runs -max_total_time=3600 -max_len=4096"
+    [host_entry]="-runs=$runs -max_total_time=3600 -max_len=2048"
     [config_restore]="-runs=$runs -max_total_time=3600 -max_len=4096"
 )
 declare -A least=([host_entry]=$runs [config_restore]=$runs)
