@@ -116,14 +116,17 @@ int serviceHostEntry(PortTable* table, int index, HostPortState* s, const HostPo
     }
 }
 
+int isLiveEntry(const PortEntry* e)
+{
+    int32_t command = readShared(&e->command);
+    return readShared(&e->present) && readShared(&e->inUse) && command >= PORT_START && command <= PORT_RESTART;
+}
+
 int adoptLiveEntries(const PortTable* table, HostPortState* states)
 {
     int count = 0;
     for (int i = 0; i < PORT_TABLE_ENTRIES; i++) {
-        const PortEntry* e = &table->entries[i];
-        int32_t command = readShared(&e->command);
-        states[i].adopt = readShared(&e->present) && readShared(&e->inUse) && command >= PORT_START &&
-                          command <= PORT_RESTART;
+        states[i].adopt = isLiveEntry(&table->entries[i]);
         count += states[i].adopt;
     }
     return count;
@@ -193,8 +196,10 @@ void countBytes(int64_t* counter, int64_t* own, int64_t n)
     int64_t seen = __atomic_load_n(counter, __ATOMIC_RELAXED);
     for (;;) {
         // One swap of the whole word: a clear that lands meanwhile makes it
-        // fail, and we look again rather than write over the clear.
-        int64_t next = seen == *own ? seen + n : n;
+        // fail, and we look again rather than write over the clear. A count
+        // taken over from the table may be anything: one that cannot grow
+        // by n any more starts again, as after a clear.
+        int64_t next = seen == *own && seen <= INT64_MAX - n ? seen + n : n;
         if (__atomic_compare_exchange_n(counter, &seen, next, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
             *own = next;
             return;

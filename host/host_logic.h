@@ -23,8 +23,12 @@ struct HostPortState {
     int adopt;    // an earlier host held it: take it up with its counters and capture as they are
 };
 
-// Marks the ports an earlier host held in a table that outlived it (present,
-// in use, with a start, stop or restart), so that they are taken up as they
+// Whether an earlier host held the entry in a table that outlived it
+// (present, in use, with a start, stop or restart), so that it is taken up
+// as it is.
+int isLiveEntry(const PortEntry* entry);
+
+// Marks the ports an earlier host held (isLiveEntry) for taking up as they
 // are. Returns how many.
 int adoptLiveEntries(const PortTable* table, HostPortState* states);
 

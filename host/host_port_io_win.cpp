@@ -592,7 +592,7 @@ static void netDone(int index, HostOp* op, DWORD bytes, DWORD error)
 static void finishOp(int index, HostOp* op, DWORD bytes, DWORD error)
 {
     op->busy = 0;
-    if (op->kind == RELAY_READ_SERIAL || op->kind == RELAY_WRITE_SERIAL)
+    if (op->kind == RELAY_READ_SERIAL || op->kind == RELAY_WRITE_SERIAL || op->kind == RELAY_WAIT_SERIAL)
         serialDone(index, op, bytes, error);
     else
         netDone(index, op, bytes, error);

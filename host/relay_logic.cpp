@@ -28,6 +28,8 @@ int relayNextOps(const RelayState* r)
 
 int relayReadSlot(const RelayQueue* q)
 {
+    if (q->reading)
+        return (int)(q->readAt % RELAY_SLOTS);
     return (int)((q->tail + q->filled) % RELAY_SLOTS);
 }
 
@@ -56,10 +58,19 @@ uint32_t relayQueued(const RelayQueue* q)
 // A read's bytes join the queue when the far side can take them.
 static uint32_t readDone(RelayQueue* q, uint32_t bytes, int accept)
 {
+    uint32_t at = (uint32_t)relayReadSlot(q);
     q->reading = 0;
     if (!bytes || !accept || q->dropping || !hasFreeSlot(q))
         return 0;
-    RelaySlot* slot = &q->slot[relayReadSlot(q)];
+    // The bytes are in the slot the read was posted with. A queue emptied
+    // while the read was in flight starts again from there; any other queue
+    // is still the one the read was posted behind (only reads add to it), and
+    // a slot out of that order is dropped rather than queued in the wrong place.
+    if (q->filled == 0)
+        q->tail = at;
+    else if ((q->tail + q->filled) % RELAY_SLOTS != at)
+        return 0;
+    RelaySlot* slot = &q->slot[at];
     slot->length = bytes;
     slot->offset = 0;
     q->filled++;
@@ -98,9 +109,9 @@ static uint32_t writeDone(RelayQueue* q, uint32_t bytes)
 void relayStarted(RelayState* r, int op)
 {
     switch (op) {
-    case RELAY_READ_SERIAL: r->toNet.reading = 1; break;
+    case RELAY_READ_SERIAL: r->toNet.readAt = (uint32_t)relayReadSlot(&r->toNet); r->toNet.reading = 1; break;
     case RELAY_SEND_NET: r->toNet.writing = 1; break;
-    case RELAY_RECV_NET: r->toSerial.reading = 1; break;
+    case RELAY_RECV_NET: r->toSerial.readAt = (uint32_t)relayReadSlot(&r->toSerial); r->toSerial.reading = 1; break;
     case RELAY_WRITE_SERIAL: r->toSerial.writing = 1; break;
     case RELAY_WAIT_SERIAL: r->waiting = 1; break;
     }

@@ -30,12 +30,14 @@ struct RelaySlot {
     uint32_t offset;          // bytes of it already written
 };
 
-// One direction: slots [tail, tail + filled) hold data in arrival order; the
-// read in flight fills slot (tail + filled) % RELAY_SLOTS.
+// One direction: slots [tail, tail + filled) hold data in arrival order; a
+// read is posted into slot (tail + filled) % RELAY_SLOTS and keeps that slot
+// (readAt) even if the queue is emptied while it is in flight.
 struct RelayQueue {
     uint32_t tail;
     uint32_t filled;
     int reading;
+    uint32_t readAt;          // the slot of the read in flight
     int writing;
     int dropping;             // emptied while a write was in flight: discard all once it reports
     RelaySlot slot[RELAY_SLOTS];
@@ -54,7 +56,8 @@ struct RelayState {
 // Bit (1 << RelayOp) for every transfer that may start now.
 int relayNextOps(const RelayState* r);
 
-// Where the next read of a queue lands, and the oldest data still to write.
+// Where the next read of a queue lands (while one is in flight, where that
+// one lands), and the oldest data still to write.
 int relayReadSlot(const RelayQueue* q);
 int relayWriteSlot(const RelayQueue* q);
 // Slots from the tail that hold data, up to max: a gathering write takes them.

@@ -93,16 +93,21 @@ total_passed=$((total_passed + e2e_passed))
 total_failed=$((total_failed + e2e_failed))
 summary+=("e2e: $e2e_passed passed, $e2e_failed failed ($(tier_time))")
 
-echo "== fuzzing (${FUZZ_SECONDS}s per target)"
+echo "== fuzzing (${FUZZ_SECONDS}s per protocol target, ${PARLO_FUZZ_RUNS:-1000000} runs per host target)"
 tier_start
-if bash "$ROOT/mgmt/fuzz/run.sh" "$FUZZ_SECONDS" > "$LOGS/fuzz.log" 2>&1; then
-    summary+=("fuzz: 1 passed, 0 failed ($(tier_time))")
-    total_passed=$((total_passed + 1))
-else
-    tail -30 "$LOGS/fuzz.log"
-    summary+=("fuzz: 0 passed, 1 failed ($(tier_time))")
-    total_failed=$((total_failed + 1))
-fi
+bash "$ROOT/mgmt/fuzz/run.sh" "$FUZZ_SECONDS" > "$LOGS/fuzz.log" 2>&1
+rc=$?
+grep -aE '^fuzz target ' "$LOGS/fuzz.log"
+line=$(grep -aE '^fuzz: [0-9]+ passed, [0-9]+ failed' "$LOGS/fuzz.log" | tail -1)
+fuzz_passed=$(echo "$line" | awk '{print $2}')
+fuzz_failed=$(echo "$line" | awk '{print $4}')
+fuzz_passed=${fuzz_passed:-0}
+fuzz_failed=${fuzz_failed:-1}
+if [ "$rc" -ne 0 ] && [ "$fuzz_failed" -eq 0 ]; then fuzz_failed=1; fi
+if [ "$fuzz_failed" -ne 0 ]; then tail -30 "$LOGS/fuzz.log"; fi
+total_passed=$((total_passed + fuzz_passed))
+total_failed=$((total_failed + fuzz_failed))
+summary+=("fuzz: $fuzz_passed passed, $fuzz_failed failed ($(tier_time))")
 
 echo
 echo "== summary (logs in build/test-logs)"

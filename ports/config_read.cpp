@@ -92,25 +92,29 @@ int parseConfigLine(const char* line, size_t length, ConfigEntry* out)
     return 1;
 }
 
-int readConfigLine(FILE* file, char* line, size_t size, size_t* consumed)
+// Reads a line looking at no more than limit bytes of the file: a line that
+// ends neither within them nor with the file counts as too long.
+static int readLineWithin(FILE* file, char* line, size_t size, size_t* consumed, size_t limit)
 {
     size_t n = 0;
     int tooLong = 0;
     int c;
     *consumed = 0;
-    while ((c = getc(file)) != EOF) {
+    while (*consumed < limit && (c = getc(file)) != EOF) {
         (*consumed)++;
         if (c == '\n')
             break;
-        // One endless line must not hold the reader either.
-        if (*consumed >= CONFIG_READ_MAX) {
-            tooLong = 1;
-            break;
-        }
         if (n + 1 < size)
             line[n++] = (char)c;
         else
             tooLong = 1;
+        if (*consumed == limit) {
+            int next = getc(file);
+            if (next != EOF) {
+                ungetc(next, file);
+                tooLong = 1;
+            }
+        }
     }
     if (size > 0)
         line[n] = '\0';
@@ -121,6 +125,12 @@ int readConfigLine(FILE* file, char* line, size_t size, size_t* consumed)
     if (n > 0 && line[n - 1] == '\r')
         line[--n] = '\0';
     return (int)n;
+}
+
+int readConfigLine(FILE* file, char* line, size_t size, size_t* consumed)
+{
+    // One endless line must not hold the reader either.
+    return readLineWithin(file, line, size, consumed, CONFIG_READ_MAX);
 }
 
 static int nameTaken(const ConfigEntry* entries, int count, const char* name)
@@ -146,7 +156,8 @@ int readConfigEntries(FILE* file, ConfigEntry* out, int maxEntries, const Config
     int lineNumber = 0;
     while ((count < maxEntries || report) && total < CONFIG_READ_MAX) {
         size_t consumed;
-        int length = readConfigLine(file, line, sizeof line, &consumed);
+        // The limit is the whole file's: a line it cuts is not taken.
+        int length = readLineWithin(file, line, sizeof line, &consumed, CONFIG_READ_MAX - total);
         total += consumed;
         if (length == CONFIG_LINE_END)
             break;

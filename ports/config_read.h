@@ -8,7 +8,7 @@
 
 enum {
     CONFIG_LINE_MAX = 512,          // longer lines are dropped whole
-    CONFIG_READ_MAX = 1024 * 1024,  // bytes looked at, so a huge file cannot stall the host
+    CONFIG_READ_MAX = 1024 * 1024,  // bytes looked at, per line and per file, so a huge file cannot stall the host
     CONFIG_LINE_END = -1,
     CONFIG_LINE_TOO_LONG = -2,
 };
@@ -66,8 +66,10 @@ struct ConfigReport {
 // line's COM name when its first field is a sound one.
 int configLineFault(const char* line, size_t length, char* comName);
 
-// Reads the sound lines of a file in order into out, at most maxEntries.
-// Malformed lines, and later lines naming a COM name already read, are
-// skipped. Returns the number of entries. With a report, every line left out
-// is told, and reading goes on past maxEntries to tell the rest.
+// Reads the sound lines of a file in order into out, at most maxEntries,
+// looking at no more than CONFIG_READ_MAX bytes: a line that does not end
+// within them (or with the file) is not taken. Malformed lines, and later
+// lines naming a COM name already read, are skipped. Returns the number of
+// entries. With a report, every line left out is told, and reading goes on
+// past maxEntries to tell the rest.
 int readConfigEntries(FILE* file, ConfigEntry* out, int maxEntries, const ConfigReport* report = nullptr);

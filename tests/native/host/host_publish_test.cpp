@@ -67,6 +67,17 @@ TEST(HostTraffic, AClearDuringCountingIsNeverLostNorLeavesAHalf)
         EXPECT_GE(counter, 5);
     }
 
+    // A count taken over from a table anyone may write, at the top of its
+    // range: it starts again rather than overflow.
+    {
+        int64_t counter = INT64_MAX - 3, own = INT64_MAX - 3;
+        countBytes(&counter, &own, 3);
+        EXPECT_EQ(INT64_MAX, counter);
+        countBytes(&counter, &own, 687);
+        EXPECT_EQ(687, counter);
+        EXPECT_EQ(687, own);
+    }
+
     // Streaming on one thread, Clear pressed over and over on another: after
     // every clear the counter holds no more than was counted since it began.
     int64_t counter = 0, own = 0;

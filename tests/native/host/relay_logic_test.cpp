@@ -174,6 +174,23 @@ TEST(Relay, LostSerialSideDropsWhatWasForIt)
     relayAbandoned(&r, -1);
     relayAbandoned(&r, RELAY_OPS);
     EXPECT_EQ(0, memcmp(&before, &r, sizeof r));
+
+    // A receive in flight while the queue is emptied (its write failed, the
+    // side went and came back) lands in the slot it was posted with, and is
+    // written from there.
+    r = upAndOpen();
+    start(&r, RELAY_RECV_NET);
+    relayNetReceived(&r, 30);
+    start(&r, RELAY_WRITE_SERIAL);
+    start(&r, RELAY_RECV_NET);
+    int posted = relayReadSlot(&r.toSerial);
+    relayAbandoned(&r, RELAY_WRITE_SERIAL);
+    relaySerialGone(&r);
+    relaySerialOpened(&r, SERIAL_WAIT_READ);
+    EXPECT_EQ(posted, relayReadSlot(&r.toSerial)) << "its bytes are in that slot's buffer";
+    EXPECT_EQ(20u, relayNetReceived(&r, 20));
+    EXPECT_EQ(posted, relayWriteSlot(&r.toSerial));
+    EXPECT_EQ(20u, relayQueued(&r.toSerial));
 }
 
 TEST(Relay, AForeignDatagramIsDroppedAndTheReceiveGoesOn)

@@ -156,7 +156,7 @@ TEST(ConfigRead, ReaderKeepsToItsBufferAndConsumesWholeLines)
     fclose(f);
 }
 
-TEST(ConfigRead, AtMostTheRequestedNumberOfEntries)
+TEST(ConfigRead, AtMostTheRequestedNumberOfEntriesAndTheReadLimit)
 {
     std::string text;
     for (int i = 1; i <= 200; i++)
@@ -167,6 +167,23 @@ TEST(ConfigRead, AtMostTheRequestedNumberOfEntries)
     EXPECT_STREQ("COM128", v[127].comName);
     EXPECT_EQ(3u, readText(text, 3).size());
     EXPECT_TRUE(readText(text, 0).empty());
+
+    // The byte limit is the file's: a line it cuts is not taken, and nothing
+    // past it is looked at. A line that ends at the limit, or with the file
+    // there, is whole.
+    const std::string line = "entry_v1_1=COM5 a 1 enable tcpc 1";
+    auto filler = [](size_t bytes) { return std::string(bytes - 1, 'x') + "\n"; };
+    std::string cut = filler(CONFIG_READ_MAX - 10) + line + "\n";
+    FILE* f = tmpfile();
+    fwrite(cut.data(), 1, cut.size(), f);
+    rewind(f);
+    ConfigEntry e[2];
+    EXPECT_EQ(0, readConfigEntries(f, e, 2));
+    EXPECT_LE(ftell(f), (long)CONFIG_READ_MAX);
+    fclose(f);
+    EXPECT_EQ(1u, readText(filler(CONFIG_READ_MAX - line.size() - 1) + line + "\n").size());
+    EXPECT_EQ(1u, readText(filler(CONFIG_READ_MAX - line.size()) + line).size());
+    EXPECT_TRUE(readText(filler(CONFIG_READ_MAX - line.size()) + line + "\n").empty());
 }
 
 TEST(ConfigRead, ALaterLineForTheSameComNameIsSkipped)
