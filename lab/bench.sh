@@ -15,6 +15,13 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Windows build: ${BUILD#$ROOT/}"
 echo
 
+# The simulator and the pair daemon run optimised (the test build has
+# sanitizers): what is timed is ours, not the simulator's own speed.
+NREL="$ROOT/build/native-release"
+cmake -S "$ROOT" -B "$NREL" -DCMAKE_BUILD_TYPE=Release -DPARLO_SANITIZE=OFF >/dev/null &&
+    cmake --build "$NREL" -j2 --target devsim parlo-paird >/dev/null ||
+    { echo "bench: release build of devsim and parlo-paird failed" >&2; exit 1; }
+
 # The manager's CPU with 128 live rows is read from /proc of its Wine process
 # (Wine reports 0 for another process's times): ticks over 10 s of wall time.
 bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench -- bash -c '
@@ -41,11 +48,11 @@ bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench -- bash -c
 bash "$ROOT/lab/in-lab.sh" bash "$ROOT/lab/with-wine.sh" --name bench-monitor -- \
     bash "$ROOT/monitor/bench/through_host.sh" "$BIN" "$OUT" 10 >/dev/null 2>&1
 
-bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$BUILD" --devsim "$ROOT/build/native/bin/devsim" \
+bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$BUILD" --devsim "$NREL/bin/devsim" \
     -- --gtest_filter='*Scale*:*scale*:*NoDeviceGivesAnEmptyList*' > "$OUT/scan.txt" 2>&1
 # The burst of 1024 back-to-back replies five times over: the median and the
 # slowest of the times from the last reply to its row.
-bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$BUILD" --devsim "$ROOT/build/native/bin/devsim" \
+bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$BUILD" --devsim "$NREL/bin/devsim" \
     -- --gtest_filter='*BurstOfRepliesBackToBack*' --gtest_repeat=5 > "$OUT/scan-burst.txt" 2>&1
 awk '$1 == "scan_burst_last_reply_to_listed_ms" { v[n++] = $2 }
      $1 == "scan_burst_last_reply_to_stored_ms" { s[m++] = $2 }
@@ -74,11 +81,6 @@ printf '{"refresh_pass_mean_ms": %s, "manager_cpu_128_rows_pct": %s, "monitor_lo
     "$(key scan_burst_last_reply_to_stored_median_ms "$OUT/scan-burst-figures.txt" || true)" \
     "$(key scan_silence_end_ms "$OUT/scan.txt" || true)" | sed 's/: ,/: null,/g; s/: }/: null}/' > "$OUT/parts/manager.json"
 
-# The data path is timed with optimised native tools (the test build has sanitizers).
-NREL="$ROOT/build/native-release"
-cmake -S "$ROOT" -B "$NREL" -DCMAKE_BUILD_TYPE=Release -DPARLO_SANITIZE=OFF >/dev/null &&
-    cmake --build "$NREL" -j2 --target devsim parlo-paird >/dev/null ||
-    { echo "bench: release build of devsim and parlo-paird failed" >&2; exit 1; }
 NBIN="$NREL/bin" bash "$ROOT/bench/datapath.sh" > "$OUT/datapath.txt" 2>&1
 
 # Faults held: the e2e soak at full length (make test runs 20 rounds).

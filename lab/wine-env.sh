@@ -3,7 +3,9 @@
 export WINEPREFIX="$ROOT/build/wine/$1"
 export WINEARCH=win64
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No .NET or HTML engine to offer (no network), and no menu entries or
+# desktop files to make for programs of a test prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # Debian's `wine` runs the 32-bit loader whenever wine32 is installed, even
 # on a kernel that cannot execute 32-bit programs (no IA-32 emulation, or a

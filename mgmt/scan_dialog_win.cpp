@@ -38,6 +38,16 @@ unsigned tableScan;        // the scan whose records DeviceTable holds
 unsigned abandonedScan;    // a scan whose rows can no longer be listed
 int scanRunning;
 int rowsPosted;            // a WM_SCAN_ROWS is on its way: later records ride on it
+int rowsWaiting;           // records stored that no WM_SCAN_ROWS on its way covers
+
+// Records that arrive back to back are told to the window in batches of up
+// to this many: a message a record would keep the window's thread (and under
+// Wine the server both threads share) busy while replies queue up. The
+// window is told at once whenever no further reply waits to be read.
+enum { SCAN_ROWS_BATCH = 64 };
+
+// The second of silence that ends a discovery.
+enum { SCAN_SILENCE_MS = 1000 };
 
 // Replies come back to back from a whole plant floor: the scan socket holds a
 // burst of 1024 while the thread stores them.
@@ -72,21 +82,71 @@ struct ScanContext {
     unsigned scan;
 };
 
+// Tells the window about the records stored since it was last told, unless
+// a message on its way already covers them. Nothing is posted under the
+// lock. Returns 0 when the rows can never be listed: the discovery then
+// ends, as a failed insertion ends it, and their records go, so that rows
+// and slots agree.
+int tellWindow(ScanContext* c)
+{
+    HWND window;
+    int told;
+    {
+        Locked lock;
+        if (!rowsWaiting || rowsPosted)
+            return 1;
+        window = scanWindow;
+        if (!window || !scanWanted(c->scan))
+            return 1;
+        told = rowsWaiting;
+        rowsWaiting = 0;
+        rowsPosted = 1;
+    }
+    if (PostMessageA(window, WM_SCAN_ROWS, c->scan, 0))
+        return 1;
+    Locked lock;
+    rowsPosted = 0;
+    while (told-- > 0)
+        dropLastDeviceRecord();
+    return 0;
+}
+
+// Whether a datagram arrives within ms.
+bool replyWithin(SOCKET s, int ms)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval wait = {ms / 1000, (ms % 1000) * 1000};
+    return select(0, &readable, nullptr, nullptr, &wait) > 0;
+}
+
+// The scan's socket does not block: a reply that waits is taken at once, and
+// only when none waits is the window told of what came, before the wait for
+// the next one. A second without a reply, or a receive that fails (an
+// oversized datagram among them), ends the discovery.
 int receiveForScan(void* context, uint8_t* buffer, int capacity)
 {
     ScanContext* c = (ScanContext*)context;
-    {
-        Locked lock;
-        if (!scanWanted(c->scan))
+    for (;;) {
+        {
+            Locked lock;
+            if (!scanWanted(c->scan))
+                return -1;
+        }
+        int received = recv(c->s, (char*)buffer, capacity, 0);
+        if (received != SOCKET_ERROR)
+            return received > capacity ? -1 : received;
+        if (WSAGetLastError() != WSAEWOULDBLOCK)
+            return -1;
+        if (!tellWindow(c) || !replyWithin(c->s, SCAN_SILENCE_MS))
             return -1;
     }
-    return receiveMgmtDatagram(&c->s, buffer, capacity);
 }
 
 // Stores the reply before its row is asked for, so a listed row always has
-// its record. One message tells the window about every record stored until
-// it has listed them, and nothing is posted under the lock. Returns 0 to end
-// the discovery.
+// its record. The window is told when a batch is full, or by receiveForScan
+// when no reply waits. Returns 0 to end the discovery.
 int takeReply(void* context, const DeviceRecord* record)
 {
     ScanContext* c = (ScanContext*)context;
@@ -100,21 +160,11 @@ int takeReply(void* context, const DeviceRecord* record)
         window = scanWindow;
         if (!window)
             return 1;
-        if (slot >= 0) {
-            if (rowsPosted)
-                return 1;
-            rowsPosted = 1;
-        }
-    }
-    if (slot >= 0) {
-        if (PostMessageA(window, WM_SCAN_ROWS, c->scan, 0))
+        if (slot >= 0 && ++rowsWaiting < SCAN_ROWS_BATCH)
             return 1;
-        // A row that can never be listed ends the discovery, as a failed insertion does.
-        Locked lock;
-        rowsPosted = 0;
-        dropLastDeviceRecord();
-        return 0;
     }
+    if (slot >= 0)
+        return tellWindow(c);
     // Beyond the table's 1024 slots a reply is listed but has no record.
     DeviceRecord* extra = (DeviceRecord*)HeapAlloc(GetProcessHeap(), 0, sizeof *record);
     if (!extra)
@@ -141,7 +191,10 @@ int discoverDevices(SOCKET s, const sockaddr_in* destination, unsigned scan)
     int length = buildDiscoveryProbe(probe, (int)sizeof probe);
     sendto(s, (const char*)probe, length, 0, (const sockaddr*)destination, sizeof *destination);
     ScanContext context = {s, scan};
-    return collectDiscoveryReplies(receiveForScan, &context, takeReply, &context);
+    int taken = collectDiscoveryReplies(receiveForScan, &context, takeReply, &context);
+    // Whatever ended the discovery, the rows stored last are listed.
+    tellWindow(&context);
+    return taken;
 }
 
 DWORD WINAPI scanThread(LPVOID)
@@ -157,12 +210,18 @@ DWORD WINAPI scanThread(LPVOID)
             // The system may grant less; the result is not examined.
             int buffer = SCAN_RECEIVE_BUFFER;
             setsockopt(s, SOL_SOCKET, SO_RCVBUF, (const char*)&buffer, sizeof buffer);
+            u_long nonBlocking = 1;
+            if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+                closesocket(s);
+                s = INVALID_SOCKET;
+            }
             bool begun = false;
             {
                 Locked lock;
                 if (requestedScan == scan) {
                     tableScan = scan;
                     rowsPosted = 0;
+                    rowsWaiting = 0;
                     clearDeviceTable();
                     notifyWindow(WM_SCAN_BEGIN, scan);
                     begun = true;
@@ -334,7 +393,9 @@ void listStoredRows(HWND dialog, unsigned scan)
     int stored;
     {
         Locked lock;
+        // Every record stored so far is listed now.
         rowsPosted = 0;
+        rowsWaiting = 0;
         if (tableScan != scan)
             return;
         stored = storedDeviceCount();

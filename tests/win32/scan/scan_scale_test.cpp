@@ -35,7 +35,7 @@ protected:
         while (!w->stop && !w->at) {
             if (storedDeviceCount() >= w->rows)
                 w->at = nowMs();
-            Sleep(1);
+            Sleep(5);
         }
         return 0;
     }
