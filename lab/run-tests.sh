@@ -44,6 +44,23 @@ tier() {
     summary+=("$name: $passed passed, $failed failed ($(tier_time))")
 }
 
+# A tier whose runner counts for itself, in a last line "NAME: N passed, M
+# failed" of its log; a runner that failed without saying so counts one
+# failure. Returns 1 when anything failed.
+counted_tier() {
+    local name=$1 rc=$2 log=$3 line passed failed
+    line=$(grep -aE "^$name: [0-9]+ passed, [0-9]+ failed" "$log" | tail -1)
+    passed=$(echo "$line" | awk '{print $2}')
+    failed=$(echo "$line" | awk '{print $4}')
+    passed=${passed:-0}
+    failed=${failed:-1}
+    if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+    summary+=("$name: $passed passed, $failed failed ($(tier_time))")
+    [ "$failed" -eq 0 ]
+}
+
 echo "== native tier"
 tier_start
 (cd "$ROOT/build/native" && ctest --output-on-failure -V) > "$LOGS/native.log" 2>&1
@@ -83,31 +100,14 @@ tier_start
 inlab bash "$ROOT/tests/e2e/run.sh" > "$LOGS/e2e.log" 2>&1
 rc=$?
 cat "$LOGS/e2e.log"
-line=$(grep -aE '^e2e: [0-9]+ passed, [0-9]+ failed' "$LOGS/e2e.log" | tail -1)
-e2e_passed=$(echo "$line" | awk '{print $2}')
-e2e_failed=$(echo "$line" | awk '{print $4}')
-e2e_passed=${e2e_passed:-0}
-e2e_failed=${e2e_failed:-1}
-if [ "$rc" -ne 0 ] && [ "$e2e_failed" -eq 0 ]; then e2e_failed=1; fi
-total_passed=$((total_passed + e2e_passed))
-total_failed=$((total_failed + e2e_failed))
-summary+=("e2e: $e2e_passed passed, $e2e_failed failed ($(tier_time))")
+counted_tier e2e $rc "$LOGS/e2e.log"
 
 echo "== fuzzing (${FUZZ_SECONDS}s per protocol target, ${PARLO_FUZZ_RUNS:-1000000} runs per host target)"
 tier_start
 bash "$ROOT/mgmt/fuzz/run.sh" "$FUZZ_SECONDS" > "$LOGS/fuzz.log" 2>&1
 rc=$?
 grep -aE '^fuzz target ' "$LOGS/fuzz.log"
-line=$(grep -aE '^fuzz: [0-9]+ passed, [0-9]+ failed' "$LOGS/fuzz.log" | tail -1)
-fuzz_passed=$(echo "$line" | awk '{print $2}')
-fuzz_failed=$(echo "$line" | awk '{print $4}')
-fuzz_passed=${fuzz_passed:-0}
-fuzz_failed=${fuzz_failed:-1}
-if [ "$rc" -ne 0 ] && [ "$fuzz_failed" -eq 0 ]; then fuzz_failed=1; fi
-if [ "$fuzz_failed" -ne 0 ]; then tail -30 "$LOGS/fuzz.log"; fi
-total_passed=$((total_passed + fuzz_passed))
-total_failed=$((total_failed + fuzz_failed))
-summary+=("fuzz: $fuzz_passed passed, $fuzz_failed failed ($(tier_time))")
+counted_tier fuzz $rc "$LOGS/fuzz.log" || tail -30 "$LOGS/fuzz.log"
 
 echo
 echo "== summary (logs in build/test-logs)"
