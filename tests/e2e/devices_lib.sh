@@ -94,12 +94,19 @@ dv_combo_count() { pmauto combo '#32770' "$1" "$2" | head -1 | cut -f2; }
 dv_dialog_rows() { pmauto list '#32770' "$1" "$2" | tail -n +3 | cut -f2-; }
 dv_dialog_row_count() { pmauto list '#32770' "$1" "$2" | head -1 | cut -f2; }
 
-# The scan: Scan Device is disabled while one runs. Waits for it to start
-# (it may already have) and to end.
+# The request number (seq) of the last probe device 1 heard, 0 for none: its
+# log keeps only the last requests, so probes are told apart by number.
+dv_probes() { dv_log 1 128 | sed -n 's/.* seq=\([0-9]*\) .*/\1/p' | tail -1 | grep . || echo 0; }
+# The scan: waits up to $1 seconds for device 1 to hear a probe after the
+# one numbered $2, then for Scan Device, disabled while a scan runs, to come
+# back. (A scan that ends before the button is seen disabled is not missed,
+# nor is an earlier scan's list taken for its own.)
 dv_wait_scan() {
-    local end=$((SECONDS + 3))
-    while [ $SECONDS -lt $end ] && [ "$(dv_control_state "$WINDOW_SCAN" 1012)" = enabled ]; do sleep 0.05; done
-    end=$((SECONDS + ${1:-10}))
+    local end=$((SECONDS + ${1:-10}))
+    while [ "$(dv_probes)" -le "$2" ]; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.1
+    done
     while [ $SECONDS -lt $end ]; do
         [ "$(dv_control_state "$WINDOW_SCAN" 1012)" = enabled ] && return 0
         sleep 0.1
@@ -134,9 +141,11 @@ dv_close_dialogs() {
 
 # Ctrl+S, as a user opens the window, and its first scan.
 dv_open_scan() {
+    local probes
+    probes=$(dv_probes)
     pmauto keys PARLOMGR ctrl+s >/dev/null
     check "Ctrl+S opens Scan Online Devices" dv_wait_dialog "$WINDOW_SCAN" || return 1
-    check "the scan ends" dv_wait_scan 10
+    check "the scan ends" dv_wait_scan 10 "$probes"
 }
 
 # The main list's row of a COM name: Serial Port, Open State, Connection,

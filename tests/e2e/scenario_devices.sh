@@ -270,6 +270,8 @@ network() {
     pmauto set-text '#32770' "$WINDOW_NETWORK" 1018 10.231.1.77 >/dev/null
     pmauto combo-select '#32770' "$WINDOW_NETWORK" 1021 DHCP >/dev/null
     dv_devsim_ctl log 2 clear >/dev/null
+    local probes
+    probes=$(dv_probes)
     pmauto click '#32770' "$WINDOW_NETWORK" 1 >/dev/null
     # This device keeps the default credentials, not the ones typed for device 3.
     check "the device asks for its credentials" dv_wait_dialog "$WINDOW_AUTH" || return
@@ -296,14 +298,15 @@ network() {
     expect_eq "then the reboot" "1 01 status=0" \
         "$(dv_log 2 16 | wc -l) $(dv_field "$(dv_log 2 16)" payload) $(dv_log 2 16 | grep -o 'status=[0-9]*')"
     # The window scans again at once, while the device still reboots.
-    check "the window scans again" dv_wait_scan 10
+    check "the window scans again" dv_wait_scan 10 "$probes"
     expect_eq "a rebooting device does not answer" "SECURE000003 ROADDEV00001" "$(dv_scan_rows | cut -f2 | paste -sd' ')"
     local end=$((SECONDS + 6))
     while [ $SECONDS -lt $end ] && ! dv_devsim_ctl list | grep -q '^2 .*rebooting=0 reboots=1'; do sleep 0.2; done
     expect_eq "after its reboot the device runs the new settings" "ip=10.231.1.77 addrmode=2" \
         "$(dv_devsim_ctl show 2 | head -1 | grep -o 'ip=[0-9.]*\|addrmode=[0-9]*' | paste -sd' ')"
+    probes=$(dv_probes)
     pmauto click '#32770' "$WINDOW_SCAN" 1012 >/dev/null
-    check "Scan Device scans again" dv_wait_scan 10
+    check "Scan Device scans again" dv_wait_scan 10 "$probes"
     shot devices-network-rescan
     expect_eq "the rescan finds it at its new address" $'DS-B\tNETDEV-2\t1.0.03\\n\t10.231.1.77\t80' \
         "$(dv_scan_rows | grep NETDEV-2)"
