@@ -54,8 +54,8 @@ bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$BUILD" --devsim "$NREL/bin
 # slowest of the times from the last reply to its row.
 bash "$ROOT/tests/win32/scan/run_in_lab.sh" --build "$BUILD" --devsim "$NREL/bin/devsim" \
     -- --gtest_filter='*BurstOfRepliesBackToBack*' --gtest_repeat=5 > "$OUT/scan-burst.txt" 2>&1
-awk '$1 == "scan_burst_last_reply_to_listed_ms" { v[n++] = $2 }
-     $1 == "scan_burst_last_reply_to_stored_ms" { s[m++] = $2 }
+awk '$1 == "scan_burst_last_reply_to_listed_ms" { v[n++] = $2 + 0 }
+     $1 == "scan_burst_last_reply_to_stored_ms" { s[m++] = $2 + 0 }
      function median(a, k,   i, j, t) {
          for (i = 0; i < k; i++) for (j = i + 1; j < k; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
          return k ? a[int(k / 2)] : "null"
