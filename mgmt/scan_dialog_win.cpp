@@ -27,6 +27,7 @@ enum {
     WM_SCAN_ROWS,                 // records were stored: list every slot not listed yet
     WM_SCAN_EXTRA_ROW,            // lParam: a heap copy of a reply beyond the table
     WM_SCAN_END,
+    WM_SCAN_DRAW,                 // sent, and the probe waits: draw the window now
 };
 
 // Shared by the scan thread and the user-interface thread; held only for
@@ -40,14 +41,19 @@ int scanRunning;
 int rowsPosted;            // a WM_SCAN_ROWS is on its way: later records ride on it
 int rowsWaiting;           // records stored that no WM_SCAN_ROWS on its way covers
 
-// Records that arrive back to back are told to the window in batches of up
-// to this many: a message a record would keep the window's thread (and under
-// Wine the server both threads share) busy while replies queue up. The
-// window is told at once whenever no further reply waits to be read.
-enum { SCAN_ROWS_BATCH = 64 };
+// The window is told of stored records whenever no further reply waits to be
+// read. While replies keep waiting (a burst from a whole plant floor), it is
+// told at most this often, as often as the list is repainted anyway: listing
+// rows while the burst is read would take the machine (and under Wine the
+// server both threads share) from reading it.
+enum { SCAN_ROWS_WAIT_MS = 100 };
 
 // The second of silence that ends a discovery.
 enum { SCAN_SILENCE_MS = 1000 };
+
+// The longest a probe waits for its window to be drawn: a window busy
+// elsewhere does not hold the scan up for long.
+enum { SCAN_DRAW_WAIT_MS = 500 };
 
 // Replies come back to back from a whole plant floor: the scan socket holds a
 // burst of 1024 while the thread stores them.
@@ -80,6 +86,7 @@ bool scanWanted(unsigned scan)
 struct ScanContext {
     SOCKET s;
     unsigned scan;
+    DWORD waitingSince;   // when the oldest record the window was not told of was stored
 };
 
 // Tells the window about the records stored since it was last told, unless
@@ -145,8 +152,9 @@ int receiveForScan(void* context, uint8_t* buffer, int capacity)
 }
 
 // Stores the reply before its row is asked for, so a listed row always has
-// its record. The window is told when a batch is full, or by receiveForScan
-// when no reply waits. Returns 0 to end the discovery.
+// its record. The window is told by receiveForScan when no reply waits, or
+// here when records have waited SCAN_ROWS_WAIT_MS. Returns 0 to end the
+// discovery.
 int takeReply(void* context, const DeviceRecord* record)
 {
     ScanContext* c = (ScanContext*)context;
@@ -160,8 +168,13 @@ int takeReply(void* context, const DeviceRecord* record)
         window = scanWindow;
         if (!window)
             return 1;
-        if (slot >= 0 && ++rowsWaiting < SCAN_ROWS_BATCH)
-            return 1;
+        if (slot >= 0) {
+            const DWORD now = GetTickCount();
+            if (++rowsWaiting == 1)
+                c->waitingSince = now;
+            if (now - c->waitingSince < SCAN_ROWS_WAIT_MS)
+                return 1;
+        }
     }
     if (slot >= 0)
         return tellWindow(c);
@@ -190,7 +203,7 @@ int discoverDevices(SOCKET s, const sockaddr_in* destination, unsigned scan)
     uint8_t probe[MGMT_HEADER_SIZE + MGMT_DISCOVER_LENGTH];
     int length = buildDiscoveryProbe(probe, (int)sizeof probe);
     sendto(s, (const char*)probe, length, 0, (const sockaddr*)destination, sizeof *destination);
-    ScanContext context = {s, scan};
+    ScanContext context = {s, scan, 0};
     int taken = collectDiscoveryReplies(receiveForScan, &context, takeReply, &context);
     // Whatever ended the discovery, the rows stored last are listed.
     tellWindow(&context);
@@ -216,6 +229,7 @@ DWORD WINAPI scanThread(LPVOID)
                 s = INVALID_SOCKET;
             }
             bool begun = false;
+            HWND window = nullptr;
             {
                 Locked lock;
                 if (requestedScan == scan) {
@@ -224,10 +238,19 @@ DWORD WINAPI scanThread(LPVOID)
                     rowsWaiting = 0;
                     clearDeviceTable();
                     notifyWindow(WM_SCAN_BEGIN, scan);
+                    window = scanWindow;
                     begun = true;
                 }
             }
             if (begun) {
+                // The probe waits until the window has been drawn (or for
+                // SCAN_DRAW_WAIT_MS): a window that has just opened would
+                // otherwise be drawn while the replies pour in, and take the
+                // machine from receiving them.
+                DWORD_PTR ignored;
+                if (window)
+                    SendMessageTimeoutA(window, WM_SCAN_DRAW, scan, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                                        SCAN_DRAW_WAIT_MS, &ignored);
                 sockaddr_in group = {};
                 group.sin_family = AF_INET;
                 group.sin_addr.s_addr = inet_addr(MGMT_GROUP_ADDRESS);
@@ -420,11 +443,26 @@ void listExtraRow(HWND dialog, unsigned scan, DeviceRecord* record)
     HeapFree(GetProcessHeap(), 0, record);
 }
 
+// Begins showing `scan`, unless this or a later scan is shown already: the
+// scan's begin may come twice, posted and with WM_SCAN_DRAW, in either order.
 void beginShownScan(HWND dialog, unsigned scan)
 {
+    if ((int)(scan - shownScan) <= 0)
+        return;
     shownScan = scan;
     SendMessageA(deviceList(dialog), LVM_DELETEALLITEMS, 0, 0);
     EnableWindow(GetDlgItem(dialog, IDC_SCAN_DEVICE), FALSE);
+}
+
+// The scan's probe waits for this to return: the window is drawn now, not
+// while the replies arrive. A dialog box that has just opened is shown here,
+// as it would be at its first idle moment.
+void drawForScan(HWND dialog, unsigned scan)
+{
+    beginShownScan(dialog, scan);
+    if (!IsWindowVisible(dialog))
+        ShowWindow(dialog, SW_SHOWNORMAL);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void endShownScan(HWND dialog)
@@ -577,6 +615,9 @@ INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_SCAN_BEGIN:
         beginShownScan(dialog, (unsigned)wParam);
+        return TRUE;
+    case WM_SCAN_DRAW:
+        drawForScan(dialog, (unsigned)wParam);
         return TRUE;
     case WM_SCAN_ROWS:
         listStoredRows(dialog, (unsigned)wParam);

@@ -430,6 +430,24 @@ TEST_F(ScanLab, ClosedWindowIsLeftAloneByItsRunningScan)
     EXPECT_EQ(3, storedDeviceCount());
 }
 
+// The probe goes out once the window has been drawn, not while it is drawn:
+// a burst of replies would otherwise compete with it. A window whose thread
+// does not come to draw it holds the scan up for half a second at most.
+TEST_F(ScanLab, ProbeWaitsForTheWindowToBeDrawnButNotLong)
+{
+    devices(THREE_DEVICES);
+    ScanWindow w;
+    // This thread takes no message now (the lab is asked through files).
+    Sleep(250);
+    EXPECT_EQ(0u, lab->log(1, 128).size()) << "the probe went out before the window was drawn";
+    Sleep(1000);
+    EXPECT_EQ(1u, lab->log(1, 128).size()) << "the probe waited for a window that was never drawn";
+    EXPECT_EQ(0, w.rowCount());
+    ASSERT_TRUE(w.waitScanEnd());
+    EXPECT_EQ(3, w.rowCount());
+    EXPECT_EQ("THIRD00003", w.cell(2, 1));
+}
+
 TEST_F(ScanLab, MainWindowCommandsOpenTheModalWindow)
 {
     devices(THREE_DEVICES);
