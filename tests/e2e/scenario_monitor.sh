@@ -33,6 +33,36 @@ wait_rows() {
 # The save dialog's question before it overwrites a file (its wording is the system's).
 asks_replace() { [[ "$1" == "$SAVE"$'\t'*"already exists"*$'\t'warning$'\t'* ]]; }
 no_save_dialog() { ! pmauto wait-window '#32770' "$SAVE" 1500 >/dev/null; }
+# Types $1 as the save dialog's file name, reads it back (typed again until
+# the dialog shows it, 5 s at most), and presses Save.
+press_save() {
+    local end=$((SECONDS + 5))
+    until pmauto set-text '#32770' "$SAVE" 1148 "$1" >/dev/null && [ "$(dialog_text "$SAVE" 1148)" = "$1" ]; do
+        [ $SECONDS -lt $end ] || { echo "  the save dialog did not take the name $1" >&2; return 1; }
+        sleep 0.2
+    done
+    pmauto click '#32770' "$SAVE" 1 >/dev/null
+}
+# Saves as $1 and waits for the dialog to close (save_closes) or to ask before
+# replacing the file (save_asks, printing the question as msgbox_seen does).
+# Save is pressed once more if neither came within 5 s, and the dialog's
+# controls are shown: a press the dialog lost is not the manager's fault,
+# while what is checked is what the manager does once the dialog returns.
+save_closes() {
+    press_save "$1" && pmauto wait-gone '#32770' "$SAVE" 5000 && return 0
+    save_pressed_again "$1" && pmauto wait-gone '#32770' "$SAVE" 10000
+}
+save_asks() {
+    press_save "$1" && msgbox_seen 5000 && return 0
+    save_pressed_again "$1" && msgbox_seen 5000
+}
+save_pressed_again() {
+    {
+        echo "  the save dialog is still open 5 s after Save; pressed again. Its controls:"
+        pmauto controls '#32770' "$SAVE" | sed 's/^/    /'
+    } >&2
+    press_save "$1"
+}
 
 # Renders the capture ring as pmauto capture-dump prints it, on its own:
 #   mode=rows    the Monitor's rows: #, Time, RX/TX, Bytes, Data
@@ -172,9 +202,7 @@ mn_inner() {
     expect_eq "it offers the program's folder and the log type" "parlo|Traffic log (*.log)" \
         "$(dialog_text "$SAVE" 1137)|$(dialog_text "$SAVE" 1136)"
     # A bare name: the dialog's folder and the .log extension complete it.
-    pmauto set-text '#32770' "$SAVE" 1148 traffic >/dev/null
-    pmauto click '#32770' "$SAVE" 1 >/dev/null
-    check "the save dialog closes" pmauto wait-gone '#32770' "$SAVE" 10000
+    check "the save dialog closes" save_closes traffic
     # The manager writes it once the dialog has closed: a moment later.
     check "the log is written" wait_for 5 test -s "$DRIVE_C/parlo/traffic.log"
     echo "$dump" | render_ring log "$shown" > "$LAB_WORK/expected.log"
@@ -199,18 +227,16 @@ mn_inner() {
     dump=$(pmauto capture-dump 0)
     mon_click 33002
     pmauto wait-window '#32770' "$SAVE" 10000 >/dev/null
-    pmauto set-text '#32770' "$SAVE" 1148 traffic >/dev/null
-    pmauto click '#32770' "$SAVE" 1 >/dev/null
     local box
-    box=$(msgbox_seen 5000)
+    box=$(save_asks traffic)
     shot monitor-replace
     answer_msgbox 1000 7 >/dev/null
     check "an existing log is not replaced without asking" asks_replace "$box"
     sleep 0.3
     check "No keeps the old log" cmp "$LAB_WORK/expected.log" "$DRIVE_C/parlo/traffic.log"
     check "and the save dialog open" quiet pmauto wait-window '#32770' "$SAVE" 0
-    pmauto click '#32770' "$SAVE" 1 >/dev/null
-    answer_msgbox 5000 6 >/dev/null
+    save_asks traffic >/dev/null
+    answer_msgbox 1000 6 >/dev/null
     pmauto wait-gone '#32770' "$SAVE" 5000
     echo "$dump" | render_ring log 2 > "$LAB_WORK/expected2.log"
     check "Yes replaces it with the rows now shown" wait_for 5 quiet cmp "$LAB_WORK/expected2.log" "$DRIVE_C/parlo/traffic.log"
