@@ -77,11 +77,11 @@ public:
     bool scanEnabled() const { return IsWindowEnabled(scanButton) != 0; }
     int rowCount() const { return (int)SendMessageA(list(), LVM_GETITEMCOUNT, 0, 0); }
 
-    // Waits for the scan to end and the button to come back.
-    bool waitScanEnd(DWORD ms = 10000)
-    {
-        return pumpUntil([this] { return !scanInProgress() && scanEnabled(); }, ms);
-    }
+    // Waits for the scan to end and the window to have seen it end: once the
+    // thread has gone, what it posted on its way is all queued, so the queue
+    // is pumped before the button is looked at. (A window that had not yet
+    // taken the scan's begin still shows the button enabled.)
+    bool waitScanEnd(DWORD ms = 10000) { return waitNoScan(ms) && scanEnabled(); }
     void press(int id)
     {
         SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));

@@ -442,6 +442,10 @@ TEST_F(ScanLab, ProbeWaitsForTheWindowToBeDrawnButNotLong)
     EXPECT_EQ(0u, lab->log(1, 128).size()) << "the probe went out before the window was drawn";
     Sleep(1000);
     EXPECT_EQ(1u, lab->log(1, 128).size()) << "the probe waited for a window that was never drawn";
+    // Still no message taken until the scan has ended in its thread: every
+    // row is listed once the window takes what was posted meanwhile.
+    for (DWORD end = GetTickCount() + 10000; scanInProgress() && (LONG)(end - GetTickCount()) > 0;)
+        Sleep(20);
     EXPECT_EQ(0, w.rowCount());
     ASSERT_TRUE(w.waitScanEnd());
     EXPECT_EQ(3, w.rowCount());
